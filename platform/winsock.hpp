@@ -1,0 +1,213 @@
+// The socket and console services that the four programs call, under their Winsock names.
+//
+// On Windows this is Winsock 2 itself. On POSIX systems the same operations are provided
+// with Winsock's signatures and Winsock's observable behaviour, so that one source of each
+// program builds unchanged for both and prints the same texts and error numbers.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#if defined(_WIN32)
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+// msvcrt's own pause, declared deprecated by the headers; Sleep is what it does.
+inline void _sleep(unsigned long milliseconds) { Sleep(milliseconds); }
+
+#else
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+
+// As on Windows, a socket is an unsigned handle: a distinct type from the descriptor that
+// the POSIX calls take, which also lets the operations below carry Winsock's signatures.
+using SOCKET = std::uintptr_t;
+constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
+constexpr int SOCKET_ERROR = -1;
+constexpr int SD_BOTH = SHUT_RDWR;
+
+struct WSADATA {
+    WORD wVersion;
+    WORD wHighVersion;
+};
+
+constexpr WORD MAKEWORD(BYTE low, BYTE high) { return static_cast<WORD>(low | high << 8); }
+
+namespace winsock_detail {
+
+inline int fd(SOCKET s) { return static_cast<int>(s); }
+
+struct ErrorNumber {
+    int posix;
+    int winsock;
+};
+
+// Winsock's numbers for the errors its socket operations report.
+constexpr ErrorNumber error_numbers[] = {
+    {EINTR, 10004},         {EBADF, 10038},        {EACCES, 10013},
+    {EFAULT, 10014},        {EINVAL, 10022},       {EMFILE, 10024},
+    {ENFILE, 10024},        {EAGAIN, 10035},       {EINPROGRESS, 10036},
+    {EALREADY, 10037},      {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},
+    {EMSGSIZE, 10040},      {EPROTOTYPE, 10041},   {ENOPROTOOPT, 10042},
+    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
+    {EPFNOSUPPORT, 10046},  {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},
+    {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},     {ENETUNREACH, 10051},
+    {ENETRESET, 10052},     {ECONNABORTED, 10053}, {ECONNRESET, 10054},
+    {EPIPE, 10054},         {ENOBUFS, 10055},      {ENOMEM, 10055},
+    {EISCONN, 10056},       {ENOTCONN, 10057},     {ESHUTDOWN, 10058},
+    {ETOOMANYREFS, 10059},  {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},
+    {ELOOP, 10062},         {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065},
+};
+
+inline int socket_type(SOCKET s)
+{
+    int type = 0;
+    socklen_t len = sizeof type;
+    return getsockopt(fd(s), SOL_SOCKET, SO_TYPE, &type, &len) == 0 ? type : 0;
+}
+
+} // namespace winsock_detail
+
+inline int WSAStartup(WORD version, WSADATA* data)
+{
+    // A send to a peer that has gone away fails with an error, as in Winsock; it must
+    // never end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    data->wVersion = version;
+    data->wHighVersion = MAKEWORD(2, 2);
+    return 0;
+}
+
+inline int WSACleanup() { return 0; }
+
+inline int WSAGetLastError()
+{
+    for (const auto& number : winsock_detail::error_numbers)
+        if (number.posix == errno)
+            return number.winsock;
+    return errno;
+}
+
+inline int bind(SOCKET s, const sockaddr* name, int namelen)
+{
+    using namespace winsock_detail;
+    // Winsock binds a server's port again while connections of an earlier run linger in
+    // TIME_WAIT; a port that another socket listens on still fails. For TCP, SO_REUSEADDR
+    // gives Linux the same rule. (For UDP it would let two sockets share a port: not set.)
+    if (socket_type(s) == SOCK_STREAM) {
+        const int on = 1;
+        setsockopt(fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
+    return ::bind(fd(s), name, static_cast<socklen_t>(namelen));
+}
+
+inline int listen(SOCKET s, int backlog) { return ::listen(winsock_detail::fd(s), backlog); }
+
+inline SOCKET accept(SOCKET s, sockaddr* addr, socklen_t* addrlen)
+{
+    const int c = ::accept(winsock_detail::fd(s), addr, addrlen);
+    return c < 0 ? INVALID_SOCKET : static_cast<SOCKET>(c);
+}
+
+inline int connect(SOCKET s, const sockaddr* name, int namelen)
+{
+    return ::connect(winsock_detail::fd(s), name, static_cast<socklen_t>(namelen));
+}
+
+inline int send(SOCKET s, const char* buf, int len, int flags)
+{
+    return static_cast<int>(::send(winsock_detail::fd(s), static_cast<const void*>(buf), static_cast<size_t>(len), flags));
+}
+
+inline int recv(SOCKET s, char* buf, int len, int flags)
+{
+    return static_cast<int>(::recv(winsock_detail::fd(s), static_cast<void*>(buf), static_cast<size_t>(len), flags));
+}
+
+inline int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen)
+{
+    using namespace winsock_detail;
+    // Winsock reports a datagram that the destination port refused (ICMP port unreachable)
+    // to the socket's next receive; Linux does so only when asked.
+    const int on = 1;
+    setsockopt(fd(s), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    return static_cast<int>(::sendto(fd(s), static_cast<const void*>(buf), static_cast<size_t>(len), flags, to,
+                                     static_cast<socklen_t>(tolen)));
+}
+
+inline int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen)
+{
+    using namespace winsock_detail;
+    // Winsock fails at once (WSAEINVAL) on a socket that was never bound, instead of
+    // waiting for ever on one that nothing can reach.
+    sockaddr_in local{};
+    socklen_t local_len = sizeof local;
+    if (getsockname(fd(s), reinterpret_cast<sockaddr*>(&local), &local_len) == 0 &&
+        local.sin_port == 0) {
+        errno = EINVAL;
+        return SOCKET_ERROR;
+    }
+    socklen_t from_len = fromlen != nullptr ? static_cast<socklen_t>(*fromlen) : 0;
+    const ssize_t n = ::recvfrom(fd(s), static_cast<void*>(buf), static_cast<size_t>(len), flags, from,
+                                 fromlen != nullptr ? &from_len : nullptr);
+    if (fromlen != nullptr)
+        *fromlen = static_cast<int>(from_len);
+    // A refused datagram shows in Winsock as a reset connection.
+    if (n < 0 && errno == ECONNREFUSED && socket_type(s) == SOCK_DGRAM)
+        errno = ECONNRESET;
+    return static_cast<int>(n);
+}
+
+inline int shutdown(SOCKET s, int how) { return ::shutdown(winsock_detail::fd(s), how); }
+
+inline int closesocket(SOCKET s) { return ::close(winsock_detail::fd(s)); }
+
+inline void _sleep(unsigned long milliseconds)
+{
+    timespec pause{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+#endif
+
+// The programs' time value: a signed 32-bit count of seconds since 1970, as msvcrt's
+// 32-bit time_t, also where the platform's own time_t is wider.
+using time32 = std::int32_t;
+
+inline time32 time(time32* timer)
+{
+    // The low 32 bits of the clock: the value wraps in 2038, as the 32-bit runtime's does.
+    const auto now = static_cast<time32>(static_cast<std::uint32_t>(std::time(nullptr)));
+    if (timer != nullptr)
+        *timer = now;
+    return now;
+}
+
+inline const char* ctime(const time32* timer)
+{
+    // Widened with its sign. Where the runtime cannot format a value (before 1970 in
+    // msvcrt), the text is empty rather than a null pointer.
+    const std::time_t wide = *timer;
+    const char* text = std::ctime(&wide);
+    return text != nullptr ? text : "";
+}
+
+namespace winsock_detail {
+// Every text reaches the console when it is written, also through a pipe and also when
+// it does not end a line (a prompt), before the program blocks in its next call.
+static const int console_unbuffered = std::setvbuf(stdout, nullptr, _IONBF, 0);
+} // namespace winsock_detail

@@ -1,0 +1,314 @@
+// The chat programs end to end: the real binaries, their exact consoles, and the exact
+// records on the wire, with the test playing the other side where it needs to.
+#include "harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <thread>
+
+using namespace harness;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr unsigned short kPort = 1609;
+constexpr size_t kRecord = 140;
+
+// The consoles, written out byte for byte. {N} is a number, {T} the client's time stamp.
+const std::string kBanner = " \n\n ------------Tp N 1 : Application de chat en r\x82seau.------\n"
+                            "-Claire Dubois\n-Marc Lambert\n";
+const std::string kServerHeading = kBanner + "\n\n=====CREATION DU SERVEUR=========\n\n\n\n\n";
+const std::string kServerSocket = "Socket num\x82ro: {N} cr\x82" "e en mode TCP/IP\n";
+const std::string kServerWaiting = "\nEcoute sur le port 1609...\n"
+                                   "\nAttente d'un client sur le port 1609...\n";
+const std::string kNewClient =
+    "\n\nUn nouveau client vient de se connecter avec le socket {N} de 127.0.0.1:{N}\n"
+    " Entrez un message pour discuter avec lui \n\nPour quitter la conversation tapez \"bye\" \n";
+const std::string kSent = "\n> (Msg envoy\x82)\n";
+const std::string kNotSent = "\n> /! Msg non envoy\x82. V\x82rifer si le client est connect\x82 \n";
+const std::string kPrompt = "\n> ";
+const std::string kServerClosing = "\nVous avez arret\x82 la discussion\nFermeture du socket...\n"
+                                   "Fermeture du serveur termin\x82" "e\n";
+
+const std::string kClientHeading = kBanner + "\n\n=====CREATION DU CLIENT=========\n{T}\n\n\n\n";
+const std::string kClientSocket = "Socket cr\x82" "e,Mode TCP/IP. \n";
+const std::string kClientNoSocket =
+    "Socket n'a pas pu etre cre\x82. Erreur r\x82seau ou bien v\x82rifier le num\x82ro de port";
+const std::string kConnected = "Connect\x82 au serveur!\nIp:127.0.0.1  \nPort:1609 \n"
+                               " Attendez que le serveur puisse vous \x82" "crire....\n\n\n";
+const std::string kNoServer = "Impossible de se connecter.\n V\x82rifier si le serveur est en ligne\n";
+const std::string kClientEnd = "Fin de la discussion. \nBye!";
+
+std::string record(const std::string& text) { return text + std::string(kRecord - text.size(), '\0'); }
+
+std::string repeat(std::string text, size_t times)
+{
+    std::string all;
+    while (times-- > 0)
+        all += text;
+    return all;
+}
+
+std::string shown(const std::vector<std::string>& texts)
+{
+    std::string console;
+    for (const auto& text : texts)
+        console += "{T}:> " + text + "\n";
+    return console;
+}
+
+// Every time stamp is the client's start-up time: one value, read while the test ran.
+void expect_one_start_time(const std::vector<std::string>& captured, std::time_t started)
+{
+    ASSERT_FALSE(captured.empty());
+    const auto plausible = calendar_lines(started - 1, std::time(nullptr) + 1);
+    EXPECT_NE(std::find(plausible.begin(), plausible.end(), captured[0]), plausible.end())
+        << "time stamp " << captured[0];
+    for (const auto& stamp : captured)
+        EXPECT_EQ(stamp, captured[0]);
+}
+
+// Names a data-driven case after its `name` field.
+template <typename Case> std::string by_name(const testing::TestParamInfo<Case>& p)
+{
+    return p.param.name;
+}
+
+const Options kUtc{{{"TZ", "UTC"}}};
+
+// A deadline for waits that span `turns` of the server's one-second pause.
+Seconds turns(size_t n) { return Seconds(5.0 + 1.5 * static_cast<double>(n)); }
+
+// The server's side: what is typed, and what must cross the wire.
+struct TypedCase {
+    const char* name;
+    std::string typed;
+    bool input_ends; // standard input closes after the typed text
+    bool farewell;   // the last record ends the conversation, not the end of input
+    std::vector<std::string> records;
+};
+
+class ServerRecords : public testing::TestWithParam<TypedCase> {};
+
+TEST_P(ServerRecords, SendsEachReadAsOneZeroPaddedRecord)
+{
+    const TypedCase& c = GetParam();
+    Program server("chatserver");
+    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
+    Socket peer = tcp_connect(kPort, 5s);
+    ASSERT_TRUE(peer);
+    server.type(c.typed);
+    if (c.input_ends)
+        server.end_input();
+
+    for (const auto& text : c.records)
+        ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record(text)) << "record " << text;
+    EXPECT_TRUE(wait_closed(peer, turns(1))) << "the server must hang up after the last record";
+
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
+    server.type("q\n"); // the final character, if nothing typed is left for it
+    EXPECT_EQ(server.wait_exit(5s), 0);
+
+    std::string expected = kServerHeading + kServerSocket + kServerWaiting + kNewClient +
+                           repeat(kSent, c.records.size()) + (c.farewell ? "" : kPrompt) +
+                           kServerClosing;
+    std::vector<std::string> numbers;
+    EXPECT_TRUE(matches(expected, server.console(), &numbers)) << server.console();
+    if (numbers.size() == 3) {
+        EXPECT_EQ(numbers[2], std::to_string(local_port(peer))) << "the client's port";
+    }
+}
+
+const std::string x139(139, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Chat, ServerRecords,
+    testing::Values(
+        TypedCase{"GreetingEmptyLineBye", "salut\n\nbye\n", false, true, {"salut\n", "\n", "bye\n"}},
+        TypedCase{"LongLinesInPieces",
+                  x139 + "\n" + std::string(140, 'y') + "\n" + std::string(300, 'z') + "\nbye\n",
+                  false, true,
+                  {x139, "\n", std::string(139, 'y'), "y\n", std::string(139, 'z'),
+                   std::string(139, 'z'), std::string(22, 'z') + "\n", "bye\n"}},
+        TypedCase{"FarewellIsLowerCaseAtTheStart", "Bye\nBYE\n bye\nbyebye\nnever sent\n", false, true,
+                  {"Bye\n", "BYE\n", " bye\n", "byebye\n"}},
+        TypedCase{"FarewellWithMoreBehind", "bye now\nnever sent\n", false, true, {"bye now\n"}},
+        TypedCase{"SecondPieceBeginningWithBye", x139 + "bye, and the rest\nnever sent\n", false, true,
+                  {x139, "bye, and the rest\n"}},
+        TypedCase{"ShorterLineAfterLongerOne", "a rather long first line\nb\nbye\n", false, true,
+                  {"a rather long first line\n", "b\n", "bye\n"}},
+        TypedCase{"EndOfInputEndsLikeBye", "salut\n", true, false, {"salut\n"}},
+        TypedCase{"LastLineWithoutLineFeed", "salut\nbye", true, true, {"salut\n", "bye"}}),
+    by_name<TypedCase>);
+
+TEST(ChatPair, ConversationAsSeenOnBothConsoles)
+{
+    const std::time_t started = std::time(nullptr);
+    Program server("chatserver", kUtc);
+    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
+    Program client("chatclient", kUtc);
+    ASSERT_TRUE(client.wait_for("vous \x82" "crire", 5s)) << client.console();
+    ASSERT_TRUE(server.wait_for(kPrompt, 5s));
+
+    const std::string long_line(300, 'z');
+    server.type("salut\n\n" + long_line + "\nbye\n");
+    ASSERT_TRUE(client.wait_for(kClientEnd, turns(6))) << client.console();
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
+    server.type("q\n");
+    client.type("q\n");
+    EXPECT_EQ(server.wait_exit(5s), 0);
+    EXPECT_EQ(client.wait_exit(5s), 0);
+
+    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + kNewClient +
+                            repeat(kSent, 6) + kServerClosing,
+                        server.console()))
+        << server.console();
+    std::vector<std::string> stamps;
+    EXPECT_TRUE(matches(kClientHeading + kClientSocket + kConnected +
+                            shown({"salut\n", "\n", long_line.substr(0, 139),
+                                   long_line.substr(139, 139), long_line.substr(278) + "\n",
+                                   "bye\n"}) +
+                            kClientEnd,
+                        client.console(), &stamps))
+        << client.console();
+    expect_one_start_time(stamps, started);
+}
+
+// The client's side: what a server sends, one piece per receive, and how it ends.
+enum class Ending { HangUp, Reset, StaysOpen };
+
+struct PeerCase {
+    const char* name;
+    std::vector<std::string> sent;
+    Ending ending;
+    std::vector<std::string> shown;
+};
+
+class ClientShows : public testing::TestWithParam<PeerCase> {};
+
+TEST_P(ClientShows, ExactlyTheBytesOfEachReceive)
+{
+    const PeerCase& c = GetParam();
+    Socket listener = tcp_listen(kPort);
+    Program client("chatclient", kUtc);
+    Socket server = tcp_accept(listener, 5s);
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(client.wait_for("vous \x82" "crire", 5s)) << client.console();
+    for (const auto& piece : c.sent) {
+        send_all(server, piece);
+        // Apart in time, so that each piece is a receive of its own.
+        std::this_thread::sleep_for(200ms);
+    }
+    if (c.ending != Ending::StaysOpen)
+        server.reset(c.ending == Ending::Reset);
+
+    ASSERT_TRUE(client.wait_for(kClientEnd, 5s)) << client.console();
+    client.type("q\n");
+    EXPECT_EQ(client.wait_exit(5s), 0);
+    EXPECT_TRUE(matches(kClientHeading + kClientSocket + kConnected + shown(c.shown) + kClientEnd,
+                        client.console()))
+        << client.console();
+}
+
+const std::string with_nul(const char* text, size_t size) { return std::string(text, size); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Chat, ClientShows,
+    testing::Values(
+        PeerCase{"ServerHangsUp", {record("salut\n")}, Ending::HangUp, {"salut\n"}},
+        PeerCase{"ServerResets", {record("salut\n")}, Ending::Reset, {"salut\n"}},
+        PeerCase{"ShortAfterLongShowsNoLeftovers",
+                 {"a much longer first line\n", "hi\n"}, Ending::HangUp,
+                 {"a much longer first line\n", "hi\n"}},
+        PeerCase{"NothingAfterTheZeroByte", {with_nul("abc\n\0garbage", 12)}, Ending::HangUp,
+                 {"abc\n"}},
+        PeerCase{"FullRecordWithoutZeroByte", {std::string(140, 'w'), record("bye\n")},
+                 Ending::StaysOpen, {std::string(140, 'w'), "bye\n"}},
+        PeerCase{"FarewellEndsWhileConnectionStaysOpen", {record("bye\n"), record("after\n")},
+                 Ending::StaysOpen, {"bye\n"}},
+        PeerCase{"NoRecordAtAll", {}, Ending::HangUp, {}}),
+    by_name<PeerCase>);
+
+// Failures of set-up: each program prints its texts, then waits for its final character.
+enum class Setup { NoServer, PortTaken, NoSocket };
+
+struct FailureCase {
+    const char* name;
+    const char* program;
+    Setup setup;
+    std::string console;
+};
+
+class SetUpFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(SetUpFailure, PrintsItsTextsAndWaitsForTheFinalCharacter)
+{
+    const FailureCase& c = GetParam();
+    Socket holder;
+    Options options = kUtc;
+    if (c.setup == Setup::PortTaken)
+        holder = tcp_listen(kPort);
+    options.no_sockets = c.setup == Setup::NoSocket;
+    Program program(c.program, options);
+    ASSERT_TRUE(program.wait_for(c.console.substr(c.console.size() - 20), 5s)) << program.console();
+    EXPECT_EQ(program.wait_exit(300ms), kTimedOut) << "must wait for the final character";
+    EXPECT_TRUE(matches(c.console, program.console())) << program.console();
+}
+
+TEST(SetUpFailure, EndsWithStatusZeroOnTheFinalCharacter)
+{
+    Program client("chatclient", kUtc);
+    ASSERT_TRUE(client.wait_for("en ligne\n", 5s));
+    client.end_input();
+    EXPECT_EQ(client.wait_exit(5s), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chat, SetUpFailure,
+    testing::Values(
+        FailureCase{"ClientWithoutServer", "chatclient", Setup::NoServer,
+                    kClientHeading + kClientSocket + kNoServer},
+        FailureCase{"ClientWithoutSocket", "chatclient", Setup::NoSocket,
+                    kClientHeading + kClientNoSocket + kNoServer},
+        FailureCase{"ServerPortTaken", "chatserver", Setup::PortTaken,
+                    kServerHeading + kServerSocket + kServerClosing},
+        FailureCase{"ServerWithoutSocket", "chatserver", Setup::NoSocket,
+                    kServerHeading}),
+    by_name<FailureCase>);
+
+TEST(ChatServer, WarnsWhenTheClientHasGoneAndGoesOn)
+{
+    Program server("chatserver");
+    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s));
+    Socket peer = tcp_connect(kPort, 5s);
+    server.type("one\n");
+    ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record("one\n"));
+    peer.reset(true);
+    server.type("two\nthree\nbye\n");
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(4))) << server.console();
+    server.type("q\n");
+    EXPECT_EQ(server.wait_exit(5s), 0);
+    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + kNewClient + kSent +
+                            repeat(kNotSent, 3) + kServerClosing,
+                        server.console()))
+        << server.console();
+}
+
+TEST(ChatServer, StartsAgainRightAfterAConversation)
+{
+    for (int run = 1; run <= 2; ++run) {
+        Program server("chatserver");
+        ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << "run " << run << server.console();
+        Socket peer = tcp_connect(kPort, 5s);
+        server.type("bye\n");
+        ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record("bye\n"));
+        ASSERT_TRUE(wait_closed(peer, turns(1)));
+        peer.reset(); // the server's side of the connection now lingers in TIME_WAIT
+        server.type("q\n");
+        EXPECT_EQ(server.wait_exit(turns(1)), 0);
+    }
+}
+
+} // namespace

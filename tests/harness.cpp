@@ -1,0 +1,415 @@
+#include "harness.hpp"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <cstddef>
+#include <iterator>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace harness {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+int remaining_ms(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+bool write_file(const char* path, const std::string& text)
+{
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return ok;
+}
+
+bool wait_readable(int fd, Clock::time_point deadline)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, remaining_ms(deadline)) > 0;
+}
+
+// From here on, every socket() call of this process and its programs fails as when the
+// process has no descriptor left.
+bool refuse_sockets()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+} // namespace
+
+void enter_private_network()
+{
+    const uid_t uid = geteuid();
+    const gid_t gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0) {
+        write_file("/proc/self/setgroups", "deny");
+        if (!write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+            fail("cannot map this user into the new user namespace");
+    } else if (unshare(CLONE_NEWNET) != 0) {
+        std::fprintf(stderr,
+                     "This machine refuses a private network namespace (user namespaces: %s).\n"
+                     "The tests need one to own ports 37 and 1609 without touching the host's.\n",
+                     std::strerror(errno));
+        std::exit(2);
+    }
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq lo{};
+    std::strcpy(lo.ifr_name, "lo");
+    if (s < 0 || ioctl(s, SIOCGIFFLAGS, &lo) != 0)
+        fail("cannot read the loopback's flags");
+    lo.ifr_flags = static_cast<short>(lo.ifr_flags | IFF_UP);
+    if (ioctl(s, SIOCSIFFLAGS, &lo) != 0)
+        fail("cannot bring the loopback up");
+    close(s);
+}
+
+std::string program_path(const std::string& name)
+{
+    const char* dir = std::getenv("PROGRAM_DIR");
+    const char* suffix = std::getenv("PROGRAM_SUFFIX");
+    return std::string(dir != nullptr ? dir : ".") + "/" + name + (suffix != nullptr ? suffix : "");
+}
+
+Program::Program(const std::string& name, const Options& options)
+{
+    int in[2];
+    int out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        fail("pipe");
+    std::vector<std::string> args;
+    if (const char* runner = std::getenv("PROGRAM_RUNNER"); runner != nullptr && *runner != '\0')
+        args.emplace_back(runner);
+    args.push_back(program_path(name));
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_ = fork();
+    if (pid_ < 0)
+        fail("fork");
+    if (pid_ == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        // The program sees only its console: its first socket gets the lowest number.
+        syscall(SYS_close_range, 3U, ~0U, 0U);
+        for (const auto& [key, value] : options.env)
+            setenv(key.c_str(), value.c_str(), 1);
+        if (options.unprivileged && unshare(CLONE_NEWUSER) != 0)
+            _exit(126);
+        if (options.no_sockets && !refuse_sockets())
+            _exit(125);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    in_ = in[1];
+    out_fd_ = out[0];
+}
+
+Program::~Program()
+{
+    if (pid_ > 0 && status_ == kTimedOut) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (in_ >= 0)
+        close(in_);
+    if (out_fd_ >= 0)
+        close(out_fd_);
+}
+
+void Program::type(const std::string& text)
+{
+    // A program that has ended no longer reads: what is typed then is lost, as on a console.
+    if (in_ >= 0 && write(in_, text.data(), text.size()) < 0 && errno != EPIPE)
+        fail("cannot type into the program's standard input");
+}
+
+void Program::end_input()
+{
+    if (in_ >= 0)
+        close(in_);
+    in_ = -1;
+}
+
+bool Program::read_some(Clock::time_point deadline)
+{
+    if (out_fd_ < 0 || !wait_readable(out_fd_, deadline))
+        return false;
+    char buf[4096];
+    const ssize_t n = read(out_fd_, buf, sizeof buf);
+    if (n <= 0) {
+        close(out_fd_);
+        out_fd_ = -1;
+        return false;
+    }
+    out_.append(buf, static_cast<size_t>(n));
+    return true;
+}
+
+bool Program::wait_for(const std::string& text, Seconds timeout, size_t from)
+{
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+    while (out_.find(text, from) == std::string::npos)
+        if (!read_some(deadline) && (out_fd_ < 0 || Clock::now() >= deadline))
+            return false;
+    return true;
+}
+
+int Program::wait_exit(Seconds timeout)
+{
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+    while (status_ == kTimedOut) {
+        int raw = 0;
+        const pid_t done = waitpid(pid_, &raw, WNOHANG);
+        if (done == pid_) {
+            status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            status_ = 1000 + SIGKILL;
+            return kTimedOut;
+        }
+        if (!read_some(std::min(deadline, Clock::now() + std::chrono::milliseconds(20))))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    while (read_some(Clock::now() + std::chrono::milliseconds(200))) {
+    }
+    return status_;
+}
+
+bool matches(const std::string& pattern, const std::string& raw, std::vector<std::string>* captured)
+{
+    std::string console;
+    for (size_t i = 0; i < raw.size(); ++i)
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            console += raw[i];
+    size_t p = 0;
+    size_t c = 0;
+    while (p < pattern.size()) {
+        if (pattern.compare(p, 3, "{N}") == 0) {
+            const size_t start = c;
+            if (c < console.size() && console[c] == '-')
+                ++c;
+            while (c < console.size() && std::isdigit(static_cast<unsigned char>(console[c])))
+                ++c;
+            if (c == start || console[c - 1] == '-')
+                return false;
+            if (captured != nullptr)
+                captured->push_back(console.substr(start, c - start));
+            p += 3;
+        } else if (pattern.compare(p, 3, "{T}") == 0) {
+            if (console.size() < c + 25 || console[c + 24] != '\n')
+                return false;
+            if (captured != nullptr)
+                captured->push_back(console.substr(c, 25));
+            c += 25;
+            p += 3;
+        } else {
+            if (c >= console.size() || console[c] != pattern[p])
+                return false;
+            ++c;
+            ++p;
+        }
+    }
+    return c == console.size();
+}
+
+std::vector<std::string> calendar_lines(long first, long last)
+{
+    std::vector<std::string> lines;
+    for (long t = first; t <= last; ++t) {
+        const std::time_t value = t;
+        lines.emplace_back(std::ctime(&value));
+    }
+    return lines;
+}
+
+Socket::~Socket() { reset(); }
+
+Socket& Socket::operator=(Socket&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void Socket::reset(bool abortive)
+{
+    if (fd_ < 0)
+        return;
+    if (abortive) {
+        const linger hard{1, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    close(fd_);
+    fd_ = -1;
+}
+
+namespace {
+
+sockaddr_in loopback(unsigned short port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+Clock::time_point after(Seconds timeout)
+{
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+}
+
+} // namespace
+
+Socket tcp_listen(unsigned short port)
+{
+    Socket s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = loopback(port);
+    if (!s || bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
+        listen(s.fd(), 5) != 0)
+        fail("cannot listen on port " + std::to_string(port));
+    return s;
+}
+
+Socket tcp_accept(const Socket& listener, Seconds timeout)
+{
+    if (!wait_readable(listener.fd(), after(timeout)))
+        return Socket();
+    return Socket(accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+Socket tcp_connect(unsigned short port, Seconds timeout)
+{
+    const auto deadline = after(timeout);
+    const sockaddr_in a = loopback(port);
+    for (;;) {
+        Socket s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (connect(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
+            return s;
+        if (Clock::now() >= deadline)
+            return Socket();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string read_exactly(const Socket& s, size_t size, Seconds timeout)
+{
+    const auto deadline = after(timeout);
+    std::string bytes;
+    while (bytes.size() < size && wait_readable(s.fd(), deadline)) {
+        char buf[4096];
+        const ssize_t n = recv(s.fd(), buf, std::min(sizeof buf, size - bytes.size()), 0);
+        if (n <= 0)
+            break;
+        bytes.append(buf, static_cast<size_t>(n));
+    }
+    return bytes;
+}
+
+bool wait_closed(const Socket& s, Seconds timeout)
+{
+    const auto deadline = after(timeout);
+    while (wait_readable(s.fd(), deadline)) {
+        char buf[4096];
+        if (recv(s.fd(), buf, sizeof buf, 0) <= 0)
+            return true;
+    }
+    return false;
+}
+
+void send_all(const Socket& s, const std::string& bytes)
+{
+    if (send(s.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+        fail("send");
+}
+
+Socket udp_socket(unsigned short port)
+{
+    Socket s(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = loopback(port);
+    if (!s || bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
+        fail("cannot bind UDP port " + std::to_string(port));
+    return s;
+}
+
+void send_datagram(const Socket& s, unsigned short port, const std::string& bytes)
+{
+    const sockaddr_in a = loopback(port);
+    if (sendto(s.fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&a),
+               sizeof a) != static_cast<ssize_t>(bytes.size()))
+        fail("sendto");
+}
+
+bool receive_datagram(const Socket& s, std::string& bytes, Seconds timeout, unsigned short* from_port)
+{
+    if (!wait_readable(s.fd(), after(timeout)))
+        return false;
+    std::string buf(65536, '\0');
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n = recvfrom(s.fd(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0)
+        return false;
+    bytes = buf.substr(0, static_cast<size_t>(n));
+    if (from_port != nullptr)
+        *from_port = ntohs(from.sin_port);
+    return true;
+}
+
+unsigned short local_port(const Socket& s)
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(s.fd(), reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+} // namespace harness

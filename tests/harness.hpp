@@ -1,0 +1,99 @@
+// A small harness for end-to-end tests: a private loopback for each test process, the
+// programs run as child processes with piped consoles, and plain sockets to play peers.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace harness {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+// Moves this process (and so every program it starts) into a new network namespace whose
+// only interface is an up loopback, inside a new user namespace. Ports 37 and 1609 there
+// are this test's own. Fails the run with a clear message when the machine refuses.
+void enter_private_network();
+
+struct Options {
+    std::map<std::string, std::string> env; // added to the environment
+    bool unprivileged = false;              // no right to bind ports below 1024
+    bool no_sockets = false;                // socket creation fails (EMFILE)
+};
+
+// Exit status of a program as one number: the exit code, or 1000 + signal if it was
+// killed, or -1 if it did not end before the deadline (it is then killed).
+constexpr int kTimedOut = -1;
+
+class Program {
+public:
+    Program(const std::string& name, const Options& options = {});
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    void type(const std::string& text); // to standard input
+    void end_input();                    // closes standard input
+    // Waits until the console holds `text` (counting from `from`); false at the deadline.
+    bool wait_for(const std::string& text, Seconds timeout, size_t from = 0);
+    int wait_exit(Seconds timeout);
+    const std::string& console() const { return out_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    bool read_some(Clock::time_point deadline);
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_fd_ = -1;
+    std::string out_;
+    int status_ = kTimedOut;
+};
+
+// Where the programs under test are, and the command that runs them (empty for native
+// programs), from the environment that CTest gives the test.
+std::string program_path(const std::string& name);
+
+// Matches a console against a template in which {N} stands for a decimal integer and {T}
+// for a calendar line (24 characters and a line feed). The texts that the placeholders
+// matched are appended to `captured`. Carriage returns before line feeds are folded.
+bool matches(const std::string& pattern, const std::string& console,
+             std::vector<std::string>* captured = nullptr);
+
+// The calendar text (ctime) of each second from `first` to `last`.
+std::vector<std::string> calendar_lines(long first, long last);
+
+// Plain sockets for playing a peer; every call has a deadline.
+class Socket {
+public:
+    explicit Socket(int fd = -1) : fd_(fd) {}
+    Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    ~Socket();
+    Socket& operator=(Socket&& other) noexcept;
+    int fd() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(bool abortive = false); // closes; abortive sends a reset
+
+private:
+    int fd_;
+};
+
+Socket tcp_listen(unsigned short port);
+Socket tcp_accept(const Socket& listener, Seconds timeout);
+Socket tcp_connect(unsigned short port, Seconds timeout); // retries until the deadline
+// Reads exactly `size` bytes; returns fewer only when the peer closed or at the deadline.
+std::string read_exactly(const Socket& s, size_t size, Seconds timeout);
+// True when the peer closes (or resets) the connection before the deadline.
+bool wait_closed(const Socket& s, Seconds timeout);
+void send_all(const Socket& s, const std::string& bytes);
+
+Socket udp_socket(unsigned short port = 0); // bound to 127.0.0.1:port when port is set
+void send_datagram(const Socket& s, unsigned short port, const std::string& bytes);
+// One datagram, or nothing at the deadline; `from_port` receives the sender's port.
+bool receive_datagram(const Socket& s, std::string& bytes, Seconds timeout,
+                      unsigned short* from_port = nullptr);
+unsigned short local_port(const Socket& s);
+
+} // namespace harness
