@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <sys/syscall.h>
 #include <thread>
 
 using namespace harness;
@@ -76,7 +77,13 @@ template <typename Case> std::string by_name(const testing::TestParamInfo<Case>&
     return p.param.name;
 }
 
-const Options kUtc{{{"TZ", "UTC"}}};
+Options in_utc()
+{
+    Options options;
+    options.env["TZ"] = "UTC";
+    return options;
+}
+const Options kUtc = in_utc();
 
 // A deadline for waits that span `turns` of the server's one-second pause.
 Seconds turns(size_t n) { return Seconds(5.0 + 1.5 * static_cast<double>(n)); }
@@ -232,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
     by_name<PeerCase>);
 
 // Failures of set-up: each program prints its texts, then waits for its final character.
-enum class Setup { NoServer, PortTaken, NoSocket };
+enum class Setup { NoServer, PortTaken, NoSocket, NoAccept };
 
 struct FailureCase {
     const char* name;
@@ -250,7 +257,10 @@ TEST_P(SetUpFailure, PrintsItsTextsAndWaitsForTheFinalCharacter)
     Options options = kUtc;
     if (c.setup == Setup::PortTaken)
         holder = tcp_listen(kPort);
-    options.no_sockets = c.setup == Setup::NoSocket;
+    if (c.setup == Setup::NoSocket)
+        options.refused_calls = {SYS_socket};
+    if (c.setup == Setup::NoAccept)
+        options.refused_calls = {SYS_accept, SYS_accept4};
     Program program(c.program, options);
     ASSERT_TRUE(program.wait_for(c.console.substr(c.console.size() - 20), 5s)) << program.console();
     EXPECT_EQ(program.wait_exit(300ms), kTimedOut) << "must wait for the final character";
@@ -274,8 +284,9 @@ INSTANTIATE_TEST_SUITE_P(
                     kClientHeading + kClientNoSocket + kNoServer},
         FailureCase{"ServerPortTaken", "chatserver", Setup::PortTaken,
                     kServerHeading + kServerSocket + kServerClosing},
-        FailureCase{"ServerWithoutSocket", "chatserver", Setup::NoSocket,
-                    kServerHeading}),
+        FailureCase{"ServerWithoutSocket", "chatserver", Setup::NoSocket, kServerHeading},
+        FailureCase{"ServerAcceptFails", "chatserver", Setup::NoAccept,
+                    kServerHeading + kServerSocket + kServerWaiting + kServerClosing}),
     by_name<FailureCase>);
 
 TEST(ChatServer, WarnsWhenTheClientHasGoneAndGoesOn)

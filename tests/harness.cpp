@@ -17,7 +17,6 @@
 #include <sched.h>
 #include <sys/prctl.h>
 #include <cstddef>
-#include <iterator>
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -57,17 +56,17 @@ bool wait_readable(int fd, Clock::time_point deadline)
     return poll(&p, 1, remaining_ms(deadline)) > 0;
 }
 
-// From here on, every socket() call of this process and its programs fails as when the
-// process has no descriptor left.
-bool refuse_sockets()
+// From here on, the given system calls of this process and of the programs it runs fail
+// as when the process has no descriptor left.
+bool refuse(const std::vector<long>& calls)
 {
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    std::vector<sock_filter> filter{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+    for (const long call : calls) {
+        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(call), 0, 1));
+        filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE));
+    }
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
@@ -135,7 +134,7 @@ Program::Program(const std::string& name, const Options& options)
             setenv(key.c_str(), value.c_str(), 1);
         if (options.unprivileged && unshare(CLONE_NEWUSER) != 0)
             _exit(126);
-        if (options.no_sockets && !refuse_sockets())
+        if (!options.refused_calls.empty() && !refuse(options.refused_calls))
             _exit(125);
         execvp(argv[0], argv.data());
         _exit(127);

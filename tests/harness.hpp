@@ -21,7 +21,7 @@ void enter_private_network();
 struct Options {
     std::map<std::string, std::string> env; // added to the environment
     bool unprivileged = false;              // no right to bind ports below 1024
-    bool no_sockets = false;                // socket creation fails (EMFILE)
+    std::vector<long> refused_calls;        // system calls that fail with EMFILE
 };
 
 // Exit status of a program as one number: the exit code, or 1000 + signal if it was
