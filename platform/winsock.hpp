@@ -5,6 +5,7 @@
 // program builds unchanged for both and prints the same texts and error numbers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -36,6 +37,7 @@ using SOCKET = std::uintptr_t;
 constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
 constexpr int SOCKET_ERROR = -1;
 constexpr int SD_BOTH = SHUT_RDWR;
+constexpr int WSAEMSGSIZE = 10040;
 
 struct WSADATA {
     WORD wVersion;
@@ -47,6 +49,9 @@ constexpr WORD MAKEWORD(BYTE low, BYTE high) { return static_cast<WORD>(low | hi
 namespace winsock_detail {
 
 inline int fd(SOCKET s) { return static_cast<int>(s); }
+
+// The operations below take Winsock's arguments, but lengths as std::size_t: a program
+// passes sizeof, and that must choose them over the POSIX calls of the same names.
 
 struct ErrorNumber {
     int posix;
@@ -100,7 +105,7 @@ inline int WSAGetLastError()
     return errno;
 }
 
-inline int bind(SOCKET s, const sockaddr* name, int namelen)
+inline int bind(SOCKET s, const sockaddr* name, std::size_t namelen)
 {
     using namespace winsock_detail;
     // Winsock binds a server's port again while connections of an earlier run linger in
@@ -121,33 +126,34 @@ inline SOCKET accept(SOCKET s, sockaddr* addr, socklen_t* addrlen)
     return c < 0 ? INVALID_SOCKET : static_cast<SOCKET>(c);
 }
 
-inline int connect(SOCKET s, const sockaddr* name, int namelen)
+inline int connect(SOCKET s, const sockaddr* name, std::size_t namelen)
 {
     return ::connect(winsock_detail::fd(s), name, static_cast<socklen_t>(namelen));
 }
 
-inline int send(SOCKET s, const char* buf, int len, int flags)
+inline int send(SOCKET s, const char* buf, std::size_t len, int flags)
 {
-    return static_cast<int>(::send(winsock_detail::fd(s), static_cast<const void*>(buf), static_cast<size_t>(len), flags));
+    return static_cast<int>(::send(winsock_detail::fd(s), static_cast<const void*>(buf), len, flags));
 }
 
-inline int recv(SOCKET s, char* buf, int len, int flags)
+inline int recv(SOCKET s, char* buf, std::size_t len, int flags)
 {
-    return static_cast<int>(::recv(winsock_detail::fd(s), static_cast<void*>(buf), static_cast<size_t>(len), flags));
+    return static_cast<int>(::recv(winsock_detail::fd(s), static_cast<void*>(buf), len, flags));
 }
 
-inline int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen)
+inline int sendto(SOCKET s, const char* buf, std::size_t len, int flags, const sockaddr* to,
+                  std::size_t tolen)
 {
     using namespace winsock_detail;
     // Winsock reports a datagram that the destination port refused (ICMP port unreachable)
     // to the socket's next receive; Linux does so only when asked.
     const int on = 1;
     setsockopt(fd(s), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
-    return static_cast<int>(::sendto(fd(s), static_cast<const void*>(buf), static_cast<size_t>(len), flags, to,
+    return static_cast<int>(::sendto(fd(s), static_cast<const void*>(buf), len, flags, to,
                                      static_cast<socklen_t>(tolen)));
 }
 
-inline int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen)
+inline int recvfrom(SOCKET s, char* buf, std::size_t len, int flags, sockaddr* from, int* fromlen)
 {
     using namespace winsock_detail;
     // Winsock fails at once (WSAEINVAL) on a socket that was never bound, instead of
@@ -160,7 +166,7 @@ inline int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int
         return SOCKET_ERROR;
     }
     socklen_t from_len = fromlen != nullptr ? static_cast<socklen_t>(*fromlen) : 0;
-    const ssize_t n = ::recvfrom(fd(s), static_cast<void*>(buf), static_cast<size_t>(len), flags, from,
+    const ssize_t n = ::recvfrom(fd(s), static_cast<void*>(buf), len, flags, from,
                                  fromlen != nullptr ? &from_len : nullptr);
     if (fromlen != nullptr)
         *fromlen = static_cast<int>(from_len);

@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace harness {
 
@@ -100,23 +101,35 @@ void enter_private_network()
     close(s);
 }
 
-std::string program_path(const std::string& name)
+std::vector<std::string> program_command(const std::string& name)
 {
     const char* dir = std::getenv("PROGRAM_DIR");
     const char* suffix = std::getenv("PROGRAM_SUFFIX");
-    return std::string(dir != nullptr ? dir : ".") + "/" + name + (suffix != nullptr ? suffix : "");
+    const char* runner = std::getenv("PROGRAM_RUNNER");
+    std::vector<std::string> command;
+    if (runner != nullptr && *runner != '\0')
+        command.emplace_back(runner);
+    command.push_back(std::string(dir != nullptr ? dir : ".") + "/" + name +
+                      (suffix != nullptr ? suffix : ""));
+    return command;
 }
 
 Program::Program(const std::string& name, const Options& options)
+{
+    start(program_command(name), options);
+}
+
+Program::Program(std::vector<std::string> command, const Options& options)
+{
+    start(std::move(command), options);
+}
+
+void Program::start(std::vector<std::string> args, const Options& options)
 {
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
         fail("pipe");
-    std::vector<std::string> args;
-    if (const char* runner = std::getenv("PROGRAM_RUNNER"); runner != nullptr && *runner != '\0')
-        args.emplace_back(runner);
-    args.push_back(program_path(name));
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -409,6 +422,27 @@ unsigned short local_port(const Socket& s)
     socklen_t len = sizeof a;
     getsockname(s.fd(), reinterpret_cast<sockaddr*>(&a), &len);
     return ntohs(a.sin_port);
+}
+
+bool wait_udp_bound(unsigned short port, Seconds timeout)
+{
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X ", port);
+    const auto deadline = after(timeout);
+    for (;;) {
+        if (FILE* table = std::fopen("/proc/net/udp", "re")) {
+            char line[512];
+            bool bound = false;
+            while (!bound && std::fgets(line, sizeof line, table) != nullptr)
+                bound = std::strstr(line, local) != nullptr && std::strstr(line, local) < line + 30;
+            std::fclose(table);
+            if (bound)
+                return true;
+        }
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 } // namespace harness

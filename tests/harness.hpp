@@ -30,7 +30,10 @@ constexpr int kTimedOut = -1;
 
 class Program {
 public:
-    Program(const std::string& name, const Options& options = {});
+    // One of the programs under test, by name.
+    explicit Program(const std::string& name, const Options& options = {});
+    // Any other command, such as a standard peer.
+    explicit Program(std::vector<std::string> command, const Options& options = {});
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -45,6 +48,7 @@ public:
 
 private:
     bool read_some(Clock::time_point deadline);
+    void start(std::vector<std::string> command, const Options& options);
     pid_t pid_ = -1;
     int in_ = -1;
     int out_fd_ = -1;
@@ -52,9 +56,9 @@ private:
     int status_ = kTimedOut;
 };
 
-// Where the programs under test are, and the command that runs them (empty for native
-// programs), from the environment that CTest gives the test.
-std::string program_path(const std::string& name);
+// The command that runs a program under test, from the environment that CTest gives the
+// test: where the programs are, and what runs them (nothing for native programs).
+std::vector<std::string> program_command(const std::string& name);
 
 // Matches a console against a template in which {N} stands for a decimal integer and {T}
 // for a calendar line (24 characters and a line feed). The texts that the placeholders
@@ -95,5 +99,7 @@ void send_datagram(const Socket& s, unsigned short port, const std::string& byte
 bool receive_datagram(const Socket& s, std::string& bytes, Seconds timeout,
                       unsigned short* from_port = nullptr);
 unsigned short local_port(const Socket& s);
+// True once a UDP socket of this network namespace is bound to `port`.
+bool wait_udp_bound(unsigned short port, Seconds timeout);
 
 } // namespace harness

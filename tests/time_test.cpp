@@ -1,0 +1,269 @@
+// The time programs end to end: RFC 868 over UDP port 37, with the test or a standard
+// peer on the other side, and the exact consoles and exit statuses.
+#include "harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstdint>
+#include <ctime>
+#include <sys/syscall.h>
+
+using namespace harness;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr unsigned short kPort = 37;
+constexpr std::uint32_t kOffset = 2208988800U; // 1900 to 1970, in seconds
+
+// The consoles, byte for byte; {N} is a number. The accents are ISO-8859-1 bytes.
+const std::string kSocketOpen = "Le socket {N} est maintenant ouvert en mode udpsur le prt 37 /n";
+const std::string kRequest = "le serveur \xE0 recu une demande de temps du client 127.0.0.1 ";
+std::string socket_failed(int e) { return "Ne peut pas cr\xE9" "er le socket: num\xE9ro d'erreur " + std::to_string(e) + "\n"; }
+std::string bind_failed(int e)
+{
+    return "Ne peut pas param\xE9trer le socket avec le num. de port 37: num\xE9ro d'erreur " +
+           std::to_string(e) + "\n";
+}
+std::string receive_failed(int e)
+{
+    return "Probl\xE8me de r\xE9" "ception de message: num\xE9ro d'erreur " + std::to_string(e) + "\n";
+}
+std::string client_socket_failed(int e)
+{
+    return "Probl\xE8me de cr\xE9" "ation du socket: num\xE9ro d'erreur " + std::to_string(e) + "\n";
+}
+std::string client_receive_failed(int e)
+{
+    return "La r\xE9" "ception a \xE9" "chou\xE9: num\xE9ro d'erreur " + std::to_string(e) + "\n";
+}
+
+// Winsock's error numbers.
+constexpr int kAccess = 10013, kNoDescriptor = 10024, kInvalid = 10022, kNotSocket = 10038,
+              kInUse = 10048, kReset = 10054;
+
+Options in_zone(const std::string& zone)
+{
+    Options options;
+    options.env["TZ"] = zone;
+    return options;
+}
+
+std::string big_endian(std::uint32_t value)
+{
+    const std::uint32_t wire = htonl(value);
+    return std::string(reinterpret_cast<const char*>(&wire), 4);
+}
+
+template <typename Case> std::string by_name(const testing::TestParamInfo<Case>& p)
+{
+    return p.param.name;
+}
+
+// Starts the server and waits until its port is bound, so that no request is lost.
+void await_bound(Program& server)
+{
+    ASSERT_TRUE(server.wait_for(" /n", 5s)) << server.console();
+    ASSERT_TRUE(wait_udp_bound(kPort, 5s)) << server.console();
+}
+
+// The server: any datagram is a request; exactly one is answered, with the time.
+class TimeServerAnswers : public testing::TestWithParam<size_t> {};
+
+TEST_P(TimeServerAnswers, OneRequestOfAnySizeWithTheTimeOfAnswering)
+{
+    Program server("timeserver");
+    await_bound(server);
+    Socket asker = udp_socket();
+    const std::uint32_t before = static_cast<std::uint32_t>(std::time(nullptr));
+    send_datagram(asker, kPort, std::string(GetParam(), 'r'));
+    std::string reply;
+    unsigned short from = 0;
+    ASSERT_TRUE(receive_datagram(asker, reply, 5s, &from)) << server.console();
+    const std::uint32_t after = static_cast<std::uint32_t>(std::time(nullptr));
+    EXPECT_EQ(from, kPort);
+    ASSERT_EQ(reply.size(), 4U);
+    const std::uint32_t seconds = ntohl(*reinterpret_cast<const std::uint32_t*>(reply.data()));
+    EXPECT_LE(before + kOffset, seconds);
+    EXPECT_LE(seconds, after + kOffset);
+
+    // Served once: a second request, from anyone, finds nobody.
+    Socket other = udp_socket();
+    send_datagram(other, kPort, "");
+    send_datagram(asker, kPort, "");
+    EXPECT_FALSE(receive_datagram(other, reply, 500ms));
+    EXPECT_FALSE(receive_datagram(asker, reply, 10ms));
+
+    EXPECT_TRUE(server.wait_for(kRequest, 5s));
+    EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
+    server.type("\n");
+    EXPECT_EQ(server.wait_exit(5s), '\n');
+}
+
+INSTANTIATE_TEST_SUITE_P(Time, TimeServerAnswers, testing::Values(0, 1, 4, 4096, 4097, 65507),
+                         [](const testing::TestParamInfo<size_t>& p) {
+                             return "Bytes" + std::to_string(p.param);
+                         });
+
+// The client: what the answer holds, and what the console shows of it.
+struct ReplyCase {
+    const char* name;
+    std::string reply;
+    const char* zone;
+    std::string console;
+};
+
+class TimeClientShows : public testing::TestWithParam<ReplyCase> {};
+
+TEST_P(TimeClientShows, TheAnswerAsLocalCalendarTime)
+{
+    const ReplyCase& c = GetParam();
+    Socket server = udp_socket(kPort);
+    Program client("timeclient", in_zone(c.zone));
+    std::string request = "not yet";
+    unsigned short from = 0;
+    ASSERT_TRUE(receive_datagram(server, request, 5s, &from));
+    EXPECT_EQ(request, "") << "the request is an empty datagram";
+    send_datagram(server, from, c.reply);
+    ASSERT_TRUE(client.wait_for("\n", 5s)) << client.console();
+    client.type("t\n");
+    EXPECT_EQ(client.wait_exit(5s), 't');
+    EXPECT_TRUE(matches(c.console, client.console())) << client.console();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Time, TimeClientShows,
+    testing::Values(
+        ReplyCase{"Epoch1970", big_endian(0x83AA7E80), "UTC", "Thu Jan  1 00:00:00 1970\n"},
+        ReplyCase{"Epoch1970InTokyo", big_endian(0x83AA7E80), "JST-9", "Thu Jan  1 09:00:00 1970\n"},
+        ReplyCase{"Year2000", big_endian(0xBC17C200), "UTC", "Sat Jan  1 00:00:00 2000\n"},
+        ReplyCase{"Year2000InNewYork", big_endian(0xBC17C200), "EST5EDT",
+                  "Fri Dec 31 19:00:00 1999\n"},
+        ReplyCase{"CountWrappedIn2036", big_endian(0x00000001), "UTC", "Thu Feb  7 06:28:17 2036\n"},
+        ReplyCase{"Before1970", big_endian(0x80000000), "UTC", "Sat Jan 20 03:14:08 1968\n"},
+        ReplyCase{"LongerAnswerIsCut", big_endian(0xBC17C200) + "more", "UTC",
+                  "Sat Jan  1 00:00:00 2000\n"},
+        ReplyCase{"ShortAnswerIsAFailure", "\xBC\x17\xC2", "UTC", client_receive_failed(0)},
+        ReplyCase{"EmptyAnswerIsAFailure", "", "UTC", client_receive_failed(0)}),
+    by_name<ReplyCase>);
+
+// Failures: each is reported with Winsock's number, and the run goes on to its final read.
+enum class Setup { NoServer, PortTaken, Unprivileged, NoSocket };
+
+struct FailureCase {
+    const char* name;
+    const char* program;
+    Setup setup;
+    std::string console;
+};
+
+class TimeFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(TimeFailure, IsReportedWithItsNumberAndNothingHangs)
+{
+    const FailureCase& c = GetParam();
+    Options options;
+    Socket holder;
+    if (c.setup == Setup::PortTaken)
+        holder = udp_socket(kPort);
+    options.unprivileged = c.setup == Setup::Unprivileged;
+    if (c.setup == Setup::NoSocket)
+        options.refused_calls = {SYS_socket};
+    Program program(c.program, options);
+    ASSERT_TRUE(program.wait_for("erreur", 5s)) << program.console();
+    program.type("x\n");
+    EXPECT_EQ(program.wait_exit(5s), 'x') << program.console();
+    EXPECT_TRUE(matches(c.console, program.console())) << program.console();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Time, TimeFailure,
+    testing::Values(
+        FailureCase{"ClientWithoutServer", "timeclient", Setup::NoServer, client_receive_failed(kReset)},
+        FailureCase{"ClientWithoutSocket", "timeclient", Setup::NoSocket,
+                    client_socket_failed(kNoDescriptor) + client_receive_failed(kNotSocket)},
+        FailureCase{"ServerPortTaken", "timeserver", Setup::PortTaken,
+                    kSocketOpen + bind_failed(kInUse) + receive_failed(kInvalid)},
+        FailureCase{"ServerUnprivileged", "timeserver", Setup::Unprivileged,
+                    kSocketOpen + bind_failed(kAccess) + receive_failed(kInvalid)},
+        FailureCase{"ServerWithoutSocket", "timeserver", Setup::NoSocket,
+                    "Le socket -1 est maintenant ouvert en mode udpsur le prt 37 /n" +
+                        socket_failed(kNoDescriptor) + bind_failed(kNotSocket) +
+                        receive_failed(kNotSocket)}),
+    by_name<FailureCase>);
+
+// The final character is the exit status: its code, or 255 (-1) when the input has ended.
+struct FinalCase {
+    const char* name;
+    const char* program;
+    std::string typed; // empty: the input ends
+    int status;
+};
+
+class TimeExit : public testing::TestWithParam<FinalCase> {};
+
+TEST_P(TimeExit, StatusIsTheFinalCharacter)
+{
+    const FinalCase& c = GetParam();
+    Program program(c.program);
+    if (std::string(c.program) == "timeserver") {
+        await_bound(program);
+        Socket asker = udp_socket();
+        send_datagram(asker, kPort, "");
+        ASSERT_TRUE(program.wait_for("127.0.0.1 ", 5s));
+    } else {
+        ASSERT_TRUE(program.wait_for("\n", 5s));
+    }
+    if (c.typed.empty())
+        program.end_input();
+    else
+        program.type(c.typed);
+    EXPECT_EQ(program.wait_exit(5s), c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Time, TimeExit,
+    testing::Values(FinalCase{"ServerLetter", "timeserver", "A\n", 'A'},
+                    FinalCase{"ServerEnter", "timeserver", "\n", 10},
+                    FinalCase{"ServerEndOfInput", "timeserver", "", 255},
+                    FinalCase{"ClientHighByte", "timeclient", "\xE9\n", 0xE9},
+                    FinalCase{"ClientEndOfInput", "timeclient", "", 255}),
+    by_name<FinalCase>);
+
+TEST(TimePair, ClientShowsTheServersTime)
+{
+    Program server("timeserver", in_zone("UTC"));
+    await_bound(server);
+    const std::time_t before = std::time(nullptr);
+    Program client("timeclient", in_zone("UTC"));
+    ASSERT_TRUE(client.wait_for("\n", 5s)) << client.console();
+    const auto plausible = calendar_lines(before, std::time(nullptr));
+    EXPECT_NE(std::find(plausible.begin(), plausible.end(), client.console()), plausible.end())
+        << client.console();
+    EXPECT_TRUE(server.wait_for(kRequest, 5s));
+    EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
+    server.type("\n");
+    client.type("\n");
+    EXPECT_EQ(server.wait_exit(5s), '\n');
+    EXPECT_EQ(client.wait_exit(5s), '\n');
+}
+
+TEST(TimePeers, RdateReadsTheServersTime)
+{
+    if (access("/usr/sbin/rdate", X_OK) != 0)
+        GTEST_SKIP() << "rdate is not installed (apt-get install rdate)";
+    Program server("timeserver");
+    await_bound(server);
+    Program rdate({"/usr/sbin/rdate", "-p", "-u", "127.0.0.1"}, in_zone("UTC"));
+    EXPECT_EQ(rdate.wait_exit(5s), 0) << rdate.console();
+    const std::string year = std::to_string(1900 + [] {
+        const std::time_t now = std::time(nullptr);
+        return std::gmtime(&now)->tm_year;
+    }());
+    EXPECT_NE(rdate.console().find(year), std::string::npos) << rdate.console();
+    EXPECT_TRUE(server.wait_for(kRequest, 5s));
+    EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
+}
+
+} // namespace
