@@ -42,7 +42,8 @@ constexpr const char* SERVER_PROMPT = "\n> ";
 constexpr const char* SERVER_NOT_SENT =
     "/! Msg non envoy%c. V%crifer si le client est connect%c \n";
 constexpr const char* SERVER_SENT = "(Msg envoy%c)\n";
-constexpr const char* SERVER_CLOSING = "\nVous avez arret%c la discussion\nFermeture du socket...\n";
+constexpr const char* SERVER_CLOSING =
+    "\nVous avez arret%c la discussion\nFermeture du socket...\n";
 constexpr const char* SERVER_CLOSED = "Fermeture du serveur termin%ce\n";
 
 // Client texts.

@@ -12,12 +12,11 @@
 
 #if defined(_WIN32)
 
+// Winsock 2 and msvcrt are the interface: SOCKET, WSAStartup, closesocket, _sleep and
+// the rest come from the system's own headers.
+#include <stdlib.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
-
-// msvcrt's own pause, declared deprecated by the headers; Sleep is what it does.
-inline void _sleep(unsigned long milliseconds) { Sleep(milliseconds); }
 
 #else
 
@@ -44,11 +43,17 @@ struct WSADATA {
     WORD wHighVersion;
 };
 
-constexpr WORD MAKEWORD(BYTE low, BYTE high) { return static_cast<WORD>(low | high << 8); }
+constexpr WORD MAKEWORD(BYTE low, BYTE high)
+{
+    return static_cast<WORD>(low | high << 8);
+}
 
 namespace winsock_detail {
 
-inline int fd(SOCKET s) { return static_cast<int>(s); }
+inline int fd(SOCKET s)
+{
+    return static_cast<int>(s);
+}
 
 // The operations below take Winsock's arguments, but lengths as std::size_t: a program
 // passes sizeof, and that must choose them over the POSIX calls of the same names.
@@ -60,19 +65,19 @@ struct ErrorNumber {
 
 // Winsock's numbers for the errors its socket operations report.
 constexpr ErrorNumber error_numbers[] = {
-    {EINTR, 10004},         {EBADF, 10038},        {EACCES, 10013},
-    {EFAULT, 10014},        {EINVAL, 10022},       {EMFILE, 10024},
-    {ENFILE, 10024},        {EAGAIN, 10035},       {EINPROGRESS, 10036},
-    {EALREADY, 10037},      {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},
-    {EMSGSIZE, 10040},      {EPROTOTYPE, 10041},   {ENOPROTOOPT, 10042},
+    {EINTR, 10004},           {EBADF, 10038},           {EACCES, 10013},
+    {EFAULT, 10014},          {EINVAL, 10022},          {EMFILE, 10024},
+    {ENFILE, 10024},          {EAGAIN, 10035},          {EINPROGRESS, 10036},
+    {EALREADY, 10037},        {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039},
+    {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},
     {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046},  {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},
-    {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},     {ENETUNREACH, 10051},
-    {ENETRESET, 10052},     {ECONNABORTED, 10053}, {ECONNRESET, 10054},
-    {EPIPE, 10054},         {ENOBUFS, 10055},      {ENOMEM, 10055},
-    {EISCONN, 10056},       {ENOTCONN, 10057},     {ESHUTDOWN, 10058},
-    {ETOOMANYREFS, 10059},  {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},
-    {ELOOP, 10062},         {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
+    {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
+    {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},        {ENETUNREACH, 10051},
+    {ENETRESET, 10052},       {ECONNABORTED, 10053},    {ECONNRESET, 10054},
+    {EPIPE, 10054},           {ENOBUFS, 10055},         {ENOMEM, 10055},
+    {EISCONN, 10056},         {ENOTCONN, 10057},        {ESHUTDOWN, 10058},
+    {ETOOMANYREFS, 10059},    {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},
+    {ELOOP, 10062},           {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},
     {EHOSTUNREACH, 10065},
 };
 
@@ -95,7 +100,10 @@ inline int WSAStartup(WORD version, WSADATA* data)
     return 0;
 }
 
-inline int WSACleanup() { return 0; }
+inline int WSACleanup()
+{
+    return 0;
+}
 
 inline int WSAGetLastError()
 {
@@ -118,7 +126,10 @@ inline int bind(SOCKET s, const sockaddr* name, std::size_t namelen)
     return ::bind(fd(s), name, static_cast<socklen_t>(namelen));
 }
 
-inline int listen(SOCKET s, int backlog) { return ::listen(winsock_detail::fd(s), backlog); }
+inline int listen(SOCKET s, int backlog)
+{
+    return ::listen(winsock_detail::fd(s), backlog);
+}
 
 inline SOCKET accept(SOCKET s, sockaddr* addr, socklen_t* addrlen)
 {
@@ -133,7 +144,8 @@ inline int connect(SOCKET s, const sockaddr* name, std::size_t namelen)
 
 inline int send(SOCKET s, const char* buf, std::size_t len, int flags)
 {
-    return static_cast<int>(::send(winsock_detail::fd(s), static_cast<const void*>(buf), len, flags));
+    return static_cast<int>(
+        ::send(winsock_detail::fd(s), static_cast<const void*>(buf), len, flags));
 }
 
 inline int recv(SOCKET s, char* buf, std::size_t len, int flags)
@@ -176,9 +188,15 @@ inline int recvfrom(SOCKET s, char* buf, std::size_t len, int flags, sockaddr* f
     return static_cast<int>(n);
 }
 
-inline int shutdown(SOCKET s, int how) { return ::shutdown(winsock_detail::fd(s), how); }
+inline int shutdown(SOCKET s, int how)
+{
+    return ::shutdown(winsock_detail::fd(s), how);
+}
 
-inline int closesocket(SOCKET s) { return ::close(winsock_detail::fd(s)); }
+inline int closesocket(SOCKET s)
+{
+    return ::close(winsock_detail::fd(s));
+}
 
 inline void _sleep(unsigned long milliseconds)
 {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,15 +12,16 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <memory>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
-#include <sys/prctl.h>
-#include <cstddef>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -35,9 +37,18 @@ namespace {
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+// A deadline `timeout` from now. Wine takes seconds to start a program where Linux takes
+// milliseconds, so under Wine every deadline is four times as far.
+Clock::time_point after(Seconds timeout)
+{
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(timeout * (on_wine() ? 4 : 1));
+}
+
 int remaining_ms(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -99,23 +110,124 @@ void enter_private_network()
     if (ioctl(s, SIOCSIFFLAGS, &lo) != 0)
         fail("cannot bring the loopback up");
     close(s);
+    // What a program under test leaves running becomes this process's to end.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+std::string folded(const std::string& console)
+{
+    std::string out;
+    for (size_t i = 0; i < console.size(); ++i) {
+        if (console[i] == '\r' && i + 1 < console.size() && console[i + 1] == '\n')
+            continue;
+        out += console[i];
+        // msvcrt writes ctime's day of the month with a leading zero, glibc with a blank:
+        // "Thu Jan 01 ..." becomes "Thu Jan  1 ...".
+        const size_t day = out.size();
+        if (day >= 9 && out[day - 1] == '0' && out[day - 2] == ' ' && out[day - 6] == ' ' &&
+            std::isupper(static_cast<unsigned char>(out[day - 9])) &&
+            std::isupper(static_cast<unsigned char>(out[day - 5])) && i + 2 < console.size() &&
+            std::isdigit(static_cast<unsigned char>(console[i + 1])) && console[i + 2] == ' ')
+            out[day - 1] = ' ';
+    }
+    return out;
+}
+
+bool on_wine()
+{
+    const char* programs = std::getenv("PROGRAMS");
+    return programs != nullptr && std::strcmp(programs, "windows") == 0;
 }
 
 std::vector<std::string> program_command(const std::string& name)
 {
-    const char* dir = std::getenv("PROGRAM_DIR");
-    const char* suffix = std::getenv("PROGRAM_SUFFIX");
-    const char* runner = std::getenv("PROGRAM_RUNNER");
-    std::vector<std::string> command;
-    if (runner != nullptr && *runner != '\0')
-        command.emplace_back(runner);
-    command.push_back(std::string(dir != nullptr ? dir : ".") + "/" + name +
-                      (suffix != nullptr ? suffix : ""));
-    return command;
+    if (on_wine())
+        return {WINE, std::string(WINDOWS_PROGRAM_DIR) + "/" + name + ".exe"};
+    return {std::string(NATIVE_PROGRAM_DIR) + "/" + name};
 }
+
+namespace {
+
+// Wine starts service processes of its own (services.exe, winedevice.exe, ...) that leave
+// their parent; this process adopts them (see enter_private_network) and ends them here.
+void stop_orphans()
+{
+    const std::string list = "/proc/self/task/" + std::to_string(getpid()) + "/children";
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        std::vector<pid_t> children;
+        if (FILE* f = std::fopen(list.c_str(), "re")) {
+            int pid = 0;
+            while (std::fscanf(f, "%d", &pid) == 1)
+                children.push_back(pid);
+            std::fclose(f);
+        }
+        if (children.empty() || Clock::now() >= deadline)
+            return;
+        for (const pid_t pid : children)
+            kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// Under Wine, the sockets of a Windows program live in its wineserver process. So that
+// they live in this test's network namespace, each test process has a Wine prefix of its
+// own, made from the template that was prepared once for the run, and its own
+// wineserver, started here and stopped by its id when the test ends.
+class WineServer {
+  public:
+    explicit WineServer(const std::string& prefix_template)
+    {
+        char dir[] = "/tmp/wine-test-XXXXXX";
+        if (mkdtemp(dir) == nullptr)
+            fail("mkdtemp");
+        dir_ = dir;
+        const std::string prefix = dir_ + "/prefix";
+        // The system's files are linked, not copied; the registry, which Wine writes, is.
+        Program copy({"/bin/sh", "-c",
+                      "cp -al \"$0\" \"$1\" && cp --remove-destination \"$0\"/*.reg \"$1\"/",
+                      prefix_template, prefix});
+        if (copy.wait_exit(Seconds(60)) != 0)
+            throw std::runtime_error("cannot copy the Wine prefix " + prefix_template);
+        setenv("WINEPREFIX", prefix.c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+        struct stat st {};
+        stat(prefix.c_str(), &st);
+        char socket[128];
+        std::snprintf(socket, sizeof socket, "/tmp/.wine-%u/server-%lx-%lx/socket", getuid(),
+                      static_cast<unsigned long>(st.st_dev), static_cast<unsigned long>(st.st_ino));
+        server_ = std::make_unique<Program>(std::vector<std::string>{WINESERVER, "-f", "-p5"});
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (access(socket, F_OK) != 0 && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    ~WineServer()
+    {
+        server_.reset();
+        stop_orphans();
+        Program({"rm", "-rf", dir_}).wait_exit(Seconds(30));
+    }
+
+  private:
+    std::string dir_;
+    std::unique_ptr<Program> server_;
+};
+
+void start_wine_server_once()
+{
+    if (on_wine()) {
+        static const WineServer server(WINE_PREFIX_TEMPLATE);
+    }
+}
+
+} // namespace
 
 Program::Program(const std::string& name, const Options& options)
 {
+    start_wine_server_once();
     start(program_command(name), options);
 }
 
@@ -139,6 +251,8 @@ void Program::start(std::vector<std::string> args, const Options& options)
     if (pid_ < 0)
         fail("fork");
     if (pid_ == 0) {
+        // Nothing that a test starts outlives it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         // The program sees only its console: its first socket gets the lowest number.
@@ -201,8 +315,8 @@ bool Program::read_some(Clock::time_point deadline)
 
 bool Program::wait_for(const std::string& text, Seconds timeout, size_t from)
 {
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
-    while (out_.find(text, from) == std::string::npos)
+    const auto deadline = after(timeout);
+    while (folded(out_).find(text, from) == std::string::npos)
         if (!read_some(deadline) && (out_fd_ < 0 || Clock::now() >= deadline))
             return false;
     return true;
@@ -210,7 +324,7 @@ bool Program::wait_for(const std::string& text, Seconds timeout, size_t from)
 
 int Program::wait_exit(Seconds timeout)
 {
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+    const auto deadline = after(timeout);
     while (status_ == kTimedOut) {
         int raw = 0;
         const pid_t done = waitpid(pid_, &raw, WNOHANG);
@@ -234,10 +348,7 @@ int Program::wait_exit(Seconds timeout)
 
 bool matches(const std::string& pattern, const std::string& raw, std::vector<std::string>* captured)
 {
-    std::string console;
-    for (size_t i = 0; i < raw.size(); ++i)
-        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
-            console += raw[i];
+    const std::string console = folded(raw);
     size_t p = 0;
     size_t c = 0;
     while (p < pattern.size()) {
@@ -279,7 +390,10 @@ std::vector<std::string> calendar_lines(long first, long last)
     return lines;
 }
 
-Socket::~Socket() { reset(); }
+Socket::~Socket()
+{
+    reset();
+}
 
 Socket& Socket::operator=(Socket&& other) noexcept
 {
@@ -312,11 +426,6 @@ sockaddr_in loopback(unsigned short port)
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
-}
-
-Clock::time_point after(Seconds timeout)
-{
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
 }
 
 } // namespace
@@ -379,7 +488,8 @@ bool wait_closed(const Socket& s, Seconds timeout)
 
 void send_all(const Socket& s, const std::string& bytes)
 {
-    if (send(s.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    if (send(s.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size()))
         fail("send");
 }
 
@@ -400,14 +510,16 @@ void send_datagram(const Socket& s, unsigned short port, const std::string& byte
         fail("sendto");
 }
 
-bool receive_datagram(const Socket& s, std::string& bytes, Seconds timeout, unsigned short* from_port)
+bool receive_datagram(const Socket& s, std::string& bytes, Seconds timeout,
+                      unsigned short* from_port)
 {
     if (!wait_readable(s.fd(), after(timeout)))
         return false;
     std::string buf(65536, '\0');
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    const ssize_t n = recvfrom(s.fd(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+    const ssize_t n =
+        recvfrom(s.fd(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0)
         return false;
     bytes = buf.substr(0, static_cast<size_t>(n));

@@ -29,7 +29,7 @@ struct Options {
 constexpr int kTimedOut = -1;
 
 class Program {
-public:
+  public:
     // One of the programs under test, by name.
     explicit Program(const std::string& name, const Options& options = {});
     // Any other command, such as a standard peer.
@@ -39,14 +39,15 @@ public:
     Program& operator=(const Program&) = delete;
 
     void type(const std::string& text); // to standard input
-    void end_input();                    // closes standard input
-    // Waits until the console holds `text` (counting from `from`); false at the deadline.
+    void end_input();                   // closes standard input
+    // Waits until the folded console holds `text` (counting from `from`); false at the
+    // deadline.
     bool wait_for(const std::string& text, Seconds timeout, size_t from = 0);
     int wait_exit(Seconds timeout);
     const std::string& console() const { return out_; }
     pid_t pid() const { return pid_; }
 
-private:
+  private:
     bool read_some(Clock::time_point deadline);
     void start(std::vector<std::string> command, const Options& options);
     pid_t pid_ = -1;
@@ -56,13 +57,28 @@ private:
     int status_ = kTimedOut;
 };
 
-// The command that runs a program under test, from the environment that CTest gives the
-// test: where the programs are, and what runs them (nothing for native programs).
+// True when the programs under test are the Windows build, run by Wine: when CTest gives
+// the test PROGRAMS=windows.
+bool on_wine();
+
+// Where Wine cannot show what Windows does, a case says why; under Wine it is then
+// reported as skipped with that reason, never passed over in silence.
+#define SKIP_UNDER_WINE(why)                                                                       \
+    do {                                                                                           \
+        if (harness::on_wine() && (why) != nullptr)                                                \
+            GTEST_SKIP() << "Wine differs from Windows here: " << (why);                           \
+    } while (false)
+
+// The command that runs one of the programs under test on the platform under test.
 std::vector<std::string> program_command(const std::string& name);
 
-// Matches a console against a template in which {N} stands for a decimal integer and {T}
-// for a calendar line (24 characters and a line feed). The texts that the placeholders
-// matched are appended to `captured`. Carriage returns before line feeds are folded.
+// A console with the platform's own forms folded to Linux's: CR LF to LF (Windows'
+// consoles are in text mode), and msvcrt's "Jan 01" in calendar texts to "Jan  1".
+std::string folded(const std::string& console);
+
+// Matches a folded console against a template in which {N} stands for a decimal integer
+// and {T} for a calendar line (24 characters and a line feed). The texts that the
+// placeholders matched are appended to `captured`.
 bool matches(const std::string& pattern, const std::string& console,
              std::vector<std::string>* captured = nullptr);
 
@@ -71,7 +87,7 @@ std::vector<std::string> calendar_lines(long first, long last);
 
 // Plain sockets for playing a peer; every call has a deadline.
 class Socket {
-public:
+  public:
     explicit Socket(int fd = -1) : fd_(fd) {}
     Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     ~Socket();
@@ -80,7 +96,7 @@ public:
     explicit operator bool() const { return fd_ >= 0; }
     void reset(bool abortive = false); // closes; abortive sends a reset
 
-private:
+  private:
     int fd_;
 };
 

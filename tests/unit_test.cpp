@@ -10,9 +10,9 @@ TEST(FarewellRule, OnlyTheFirstThreeBytesInLowerCase)
         std::string record;
         bool farewell;
     } cases[] = {
-        {"bye\n", true},   {"byebye\n", true}, {"bye now\n", true}, {"bye!", true},
-        {"bye", true},     {"Bye\n", false},   {"BYE\n", false},    {" bye\n", false},
-        {"by\n", false},   {"", false},        {"hello bye\n", false},
+        {"bye\n", true}, {"byebye\n", true}, {"bye now\n", true},    {"bye!", true},
+        {"bye", true},   {"Bye\n", false},   {"BYE\n", false},       {" bye\n", false},
+        {"by\n", false}, {"", false},        {"hello bye\n", false},
     };
     for (const auto& c : cases) {
         std::string buffer = c.record;

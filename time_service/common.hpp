@@ -36,23 +36,25 @@ inline int cut_to_buffer(int received, int buffer_size)
 }
 
 // Texts. The accented letters are single ISO-8859-1 bytes.
-constexpr const char* STARTUP_FAILED = "WSAStartup a \xE9" "chou\xE9";
+constexpr const char* STARTUP_FAILED = "WSAStartup a \xE9"
+                                       "chou\xE9";
 
 constexpr const char* SERVER_SOCKET_OPEN =
     "Le socket %d est maintenant ouvert en mode udpsur le prt %d /n";
-constexpr const char* SERVER_SOCKET_FAILED =
-    "Ne peut pas cr\xE9" "er le socket: num\xE9ro d'erreur %d\n";
+constexpr const char* SERVER_SOCKET_FAILED = "Ne peut pas cr\xE9"
+                                             "er le socket: num\xE9ro d'erreur %d\n";
 constexpr const char* SERVER_BIND_FAILED =
     "Ne peut pas param\xE9trer le socket avec le num. de port %d: num\xE9ro d'erreur %d\n";
-constexpr const char* SERVER_RECEIVE_FAILED =
-    "Probl\xE8me de r\xE9" "ception de message: num\xE9ro d'erreur %d\n";
+constexpr const char* SERVER_RECEIVE_FAILED = "Probl\xE8me de r\xE9"
+                                              "ception de message: num\xE9ro d'erreur %d\n";
 constexpr const char* SERVER_REQUEST_FROM =
     "le serveur \xE0 recu une demande de temps du client %s ";
 
-constexpr const char* CLIENT_SOCKET_FAILED =
-    "Probl\xE8me de cr\xE9" "ation du socket: num\xE9ro d'erreur %d\n";
-constexpr const char* CLIENT_RECEIVE_FAILED =
-    "La r\xE9" "ception a \xE9" "chou\xE9: num\xE9ro d'erreur %d\n";
+constexpr const char* CLIENT_SOCKET_FAILED = "Probl\xE8me de cr\xE9"
+                                             "ation du socket: num\xE9ro d'erreur %d\n";
+constexpr const char* CLIENT_RECEIVE_FAILED = "La r\xE9"
+                                              "ception a \xE9"
+                                              "chou\xE9: num\xE9ro d'erreur %d\n";
 constexpr const char* CLIENT_CALENDAR = "%s";
 
 } // namespace time_service

@@ -36,8 +36,9 @@ int main()
         std::printf(SERVER_BIND_FAILED, TIME_PORT, WSAGetLastError());
 
     len = sizeof csin;
-    n = cut_to_buffer(recvfrom(sock, buff, sizeof buff, 0, reinterpret_cast<sockaddr*>(&csin), &len),
-                      sizeof buff);
+    n = cut_to_buffer(
+        recvfrom(sock, buff, sizeof buff, 0, reinterpret_cast<sockaddr*>(&csin), &len),
+        sizeof buff);
     if (n == SOCKET_ERROR) {
         // No request, so no requester to name or to answer.
         std::printf(SERVER_RECEIVE_FAILED, WSAGetLastError());
