@@ -198,6 +198,8 @@ inline int closesocket(SOCKET s)
     return ::close(winsock_detail::fd(s));
 }
 
+// msvcrt's name for the pause, which the programs call on both platforms.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 inline void _sleep(unsigned long milliseconds)
 {
     timespec pause{static_cast<time_t>(milliseconds / 1000),

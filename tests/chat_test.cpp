@@ -52,7 +52,7 @@ std::string record(const std::string& text)
     return text + std::string(kRecord - text.size(), '\0');
 }
 
-std::string repeat(std::string text, size_t times)
+std::string repeat(const std::string& text, size_t times)
 {
     std::string all;
     while (times-- > 0)
@@ -253,7 +253,7 @@ TEST_P(ClientShows, ExactlyTheBytesOfEachReceive)
         << client.console();
 }
 
-const std::string with_nul(const char* text, size_t size)
+std::string with_nul(const char* text, size_t size)
 {
     return std::string(text, size);
 }

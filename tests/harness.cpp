@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -114,6 +115,30 @@ void enter_private_network()
     prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
+namespace {
+
+bool is_upper(char c)
+{
+    return std::isupper(static_cast<unsigned char>(c)) != 0;
+}
+
+bool is_digit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// The end of a decimal integer that starts at `at`, or npos if none does.
+size_t number_end(const std::string& text, size_t at)
+{
+    size_t end = at < text.size() && text[at] == '-' ? at + 1 : at;
+    const size_t digits = end;
+    while (end < text.size() && is_digit(text[end]))
+        ++end;
+    return end == digits ? std::string::npos : end;
+}
+
+} // namespace
+
 std::string folded(const std::string& console)
 {
     std::string out;
@@ -125,9 +150,8 @@ std::string folded(const std::string& console)
         // "Thu Jan 01 ..." becomes "Thu Jan  1 ...".
         const size_t day = out.size();
         if (day >= 9 && out[day - 1] == '0' && out[day - 2] == ' ' && out[day - 6] == ' ' &&
-            std::isupper(static_cast<unsigned char>(out[day - 9])) &&
-            std::isupper(static_cast<unsigned char>(out[day - 5])) && i + 2 < console.size() &&
-            std::isdigit(static_cast<unsigned char>(console[i + 1])) && console[i + 2] == ' ')
+            is_upper(out[day - 9]) && is_upper(out[day - 5]) && i + 2 < console.size() &&
+            is_digit(console[i + 1]) && console[i + 2] == ' ')
             out[day - 1] = ' ';
     }
     return out;
@@ -158,12 +182,9 @@ void stop_orphans()
         while (waitpid(-1, nullptr, WNOHANG) > 0) {
         }
         std::vector<pid_t> children;
-        if (FILE* f = std::fopen(list.c_str(), "re")) {
-            int pid = 0;
-            while (std::fscanf(f, "%d", &pid) == 1)
-                children.push_back(pid);
-            std::fclose(f);
-        }
+        std::ifstream file(list);
+        for (pid_t pid = 0; file >> pid;)
+            children.push_back(pid);
         if (children.empty() || Clock::now() >= deadline)
             return;
         for (const pid_t pid : children)
@@ -236,15 +257,16 @@ Program::Program(std::vector<std::string> command, const Options& options)
     start(std::move(command), options);
 }
 
-void Program::start(std::vector<std::string> args, const Options& options)
+void Program::start(std::vector<std::string> command, const Options& options)
 {
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
         fail("pipe");
     std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
+    argv.reserve(command.size() + 1);
+    for (auto& word : command)
+        argv.push_back(word.data());
     argv.push_back(nullptr);
 
     pid_ = fork();
@@ -284,7 +306,7 @@ Program::~Program()
         close(out_fd_);
 }
 
-void Program::type(const std::string& text)
+void Program::type(const std::string& text) const
 {
     // A program that has ended no longer reads: what is typed then is lost, as on a console.
     if (in_ >= 0 && write(in_, text.data(), text.size()) < 0 && errno != EPIPE)
@@ -346,22 +368,20 @@ int Program::wait_exit(Seconds timeout)
     return status_;
 }
 
-bool matches(const std::string& pattern, const std::string& raw, std::vector<std::string>* captured)
+bool matches(const std::string& pattern, const std::string& raw_console,
+             std::vector<std::string>* captured)
 {
-    const std::string console = folded(raw);
+    const std::string console = folded(raw_console);
     size_t p = 0;
     size_t c = 0;
     while (p < pattern.size()) {
         if (pattern.compare(p, 3, "{N}") == 0) {
-            const size_t start = c;
-            if (c < console.size() && console[c] == '-')
-                ++c;
-            while (c < console.size() && std::isdigit(static_cast<unsigned char>(console[c])))
-                ++c;
-            if (c == start || console[c - 1] == '-')
+            const size_t end = number_end(console, c);
+            if (end == std::string::npos)
                 return false;
             if (captured != nullptr)
-                captured->push_back(console.substr(start, c - start));
+                captured->push_back(console.substr(c, end - c));
+            c = end;
             p += 3;
         } else if (pattern.compare(p, 3, "{T}") == 0) {
             if (console.size() < c + 25 || console[c + 24] != '\n')

@@ -38,8 +38,8 @@ class Program {
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    void type(const std::string& text); // to standard input
-    void end_input();                   // closes standard input
+    void type(const std::string& text) const; // to standard input
+    void end_input();                         // closes standard input
     // Waits until the folded console holds `text` (counting from `from`); false at the
     // deadline.
     bool wait_for(const std::string& text, Seconds timeout, size_t from = 0);
@@ -79,7 +79,7 @@ std::string folded(const std::string& console);
 // Matches a folded console against a template in which {N} stands for a decimal integer
 // and {T} for a calendar line (24 characters and a line feed). The texts that the
 // placeholders matched are appended to `captured`.
-bool matches(const std::string& pattern, const std::string& console,
+bool matches(const std::string& pattern, const std::string& raw_console,
              std::vector<std::string>* captured = nullptr);
 
 // The calendar text (ctime) of each second from `first` to `last`.

@@ -14,7 +14,7 @@ int main()
     sockaddr_in sin{};
     int len;
     int n;
-    std::uint32_t reply;
+    std::uint32_t reply = 0;
     time32 now;
 
     if (WSAStartup(MAKEWORD(2, 2), &wsadata) != 0)
