@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <random>
 #include <sys/syscall.h>
 #include <thread>
 
@@ -371,6 +372,133 @@ TEST(ChatServer, StartsAgainRightAfterAConversation)
         server.type("q\n");
         EXPECT_EQ(server.wait_exit(turns(1)), 0);
     }
+}
+
+// Hostile and faulty peers.
+
+// A server that sends noise in pieces of any size: the client shows, for each receive of
+// at most 140 bytes, exactly its bytes up to the first zero byte, and ends cleanly.
+enum class Noise { Zeros, AllOnes, AnyByte };
+
+struct NoiseCase {
+    const char* name;
+    Noise noise;
+    unsigned seed;
+    Ending ending;
+};
+
+class ClientUnderNoise : public testing::TestWithParam<NoiseCase> {};
+
+std::string noise_chunk(std::mt19937& random, Noise noise)
+{
+    std::string chunk(std::uniform_int_distribution<size_t>(1, 400)(random), '\0');
+    for (auto& byte : chunk)
+        byte = static_cast<char>(noise == Noise::Zeros     ? 0x00
+                                 : noise == Noise::AllOnes ? 0xFF
+                                                           : random() & 0xFF);
+    // No piece may begin with the farewell: it would end the run before the noise does.
+    for (size_t at = 0; at < chunk.size(); at += kRecord)
+        if (chunk.compare(at, 3, "bye") == 0)
+            chunk[at] = 'B';
+    return chunk;
+}
+
+TEST_P(ClientUnderNoise, ShowsEachReceiveExactlyAndEndsCleanly)
+{
+    const NoiseCase& c = GetParam();
+    std::mt19937 random(c.seed);
+    Socket listener = tcp_listen(kPort);
+    Program client("chatclient", kUtc);
+    Socket server = tcp_accept(listener, 5s);
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(client.wait_for("vous \x82"
+                                "crire....\n\n\n",
+                                5s))
+        << client.console();
+    const std::string heading = folded(client.console());
+    const std::string stamp = heading.substr(heading.find("CLIENT=========\n") + 16, 24);
+
+    std::vector<std::string> pieces;
+    for (int i = 0; i < 8; ++i) {
+        const std::string chunk = noise_chunk(random, c.noise);
+        send_all(server, chunk);
+        for (size_t at = 0; at < chunk.size(); at += kRecord) {
+            const std::string piece = chunk.substr(at, kRecord);
+            pieces.push_back(piece.substr(0, piece.find('\0')));
+        }
+        // Every piece shown before the next chunk, so that the receives are as counted.
+        ASSERT_TRUE(client.wait_for_count(stamp, pieces.size() + 1, 5s)) << "chunk " << i;
+    }
+    server.reset(c.ending == Ending::Reset);
+    ASSERT_TRUE(client.wait_for(kClientEnd, 5s));
+    client.type("q\n");
+    EXPECT_EQ(client.wait_exit(5s), 0);
+    EXPECT_TRUE(matches(kClientHeading + kClientSocket + kConnected + shown(pieces) + kClientEnd,
+                        client.console()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, ClientUnderNoise,
+    testing::Values(NoiseCase{"ZerosThenHangUp", Noise::Zeros, 1, Ending::HangUp},
+                    NoiseCase{"AllOnesThenReset", Noise::AllOnes, 2, Ending::Reset},
+                    NoiseCase{"AnyByteThenHangUp", Noise::AnyByte, 3, Ending::HangUp},
+                    NoiseCase{"AnyByteThenReset", Noise::AnyByte, 4, Ending::Reset}),
+    by_name<NoiseCase>);
+
+// Every byte but the line feed, and a line of a kilobyte: each record reaches the client
+// in order, byte for byte. (A Windows console reads in text mode, where Ctrl-Z ends the
+// input and CR LF becomes LF: those two bytes are left out there.)
+TEST(HostileInput, EveryByteButTheLineFeedArrivesInOrder)
+{
+    std::string all;
+    for (int byte = 1; byte < 256; ++byte)
+        if (byte != '\n' && !(on_wine() && (byte == 0x1A || byte == '\r')))
+            all += static_cast<char>(byte);
+    const std::string kilobyte = repeat("0123456789abcdef", 64);
+    const std::string typed = all + "\n" + kilobyte + "\nbye\n";
+
+    std::vector<std::string> records;
+    for (const std::string& line : {all + "\n", kilobyte + "\n", std::string("bye\n")})
+        for (size_t at = 0; at < line.size(); at += kRecord - 1)
+            records.push_back(line.substr(at, kRecord - 1));
+
+    Program server("chatserver");
+    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
+    Socket peer = tcp_connect(kPort, 5s);
+    ASSERT_TRUE(peer);
+    server.type(typed);
+    for (size_t i = 0; i < records.size(); ++i)
+        ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record(records[i])) << "record " << i;
+    EXPECT_TRUE(wait_closed(peer, turns(1)));
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1)));
+    server.type("q\n");
+    EXPECT_EQ(server.wait_exit(5s), 0);
+    EXPECT_EQ(count_of(server.console(), "(Msg envoy\x82)"), records.size());
+}
+
+// Clients beyond the first wait in the backlog and are never served; the conversation
+// with the first goes on as if they were not there.
+TEST(HostilePeers, ExtraClientsInTheBacklogChangeNothing)
+{
+    Program server("chatserver");
+    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s));
+    Socket first = tcp_connect(kPort, 5s);
+    ASSERT_TRUE(server.wait_for(kPrompt, 5s));
+    std::vector<Socket> extra;
+    for (int i = 0; i < 3; ++i)
+        extra.push_back(tcp_connect(kPort, 5s));
+    server.type("salut\nbye\n");
+    EXPECT_EQ(read_exactly(first, kRecord, turns(1)), record("salut\n"));
+    EXPECT_EQ(read_exactly(first, kRecord, turns(1)), record("bye\n"));
+    for (const auto& s : extra)
+        EXPECT_EQ(read_exactly(s, 1, 100ms), "") << "an extra client got bytes";
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1)));
+    server.type("q\n");
+    EXPECT_EQ(server.wait_exit(5s), 0);
+    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + kNewClient +
+                            repeat(kSent, 2) + kServerClosing,
+                        server.console()))
+        << server.console();
 }
 
 } // namespace

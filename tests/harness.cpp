@@ -141,6 +141,8 @@ size_t number_end(const std::string& text, size_t at)
 
 std::string folded(const std::string& console)
 {
+    if (!on_wine())
+        return console;
     std::string out;
     for (size_t i = 0; i < console.size(); ++i) {
         if (console[i] == '\r' && i + 1 < console.size() && console[i + 1] == '\n')
@@ -155,6 +157,14 @@ std::string folded(const std::string& console)
             out[day - 1] = ' ';
     }
     return out;
+}
+
+size_t count_of(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 bool on_wine()
@@ -339,6 +349,15 @@ bool Program::wait_for(const std::string& text, Seconds timeout, size_t from)
 {
     const auto deadline = after(timeout);
     while (folded(out_).find(text, from) == std::string::npos)
+        if (!read_some(deadline) && (out_fd_ < 0 || Clock::now() >= deadline))
+            return false;
+    return true;
+}
+
+bool Program::wait_for_count(const std::string& text, size_t count, Seconds timeout)
+{
+    const auto deadline = after(timeout);
+    while (count_of(folded(out_), text) < count)
         if (!read_some(deadline) && (out_fd_ < 0 || Clock::now() >= deadline))
             return false;
     return true;

@@ -43,6 +43,8 @@ class Program {
     // Waits until the folded console holds `text` (counting from `from`); false at the
     // deadline.
     bool wait_for(const std::string& text, Seconds timeout, size_t from = 0);
+    // Waits until the folded console holds `text` at least `count` times.
+    bool wait_for_count(const std::string& text, size_t count, Seconds timeout);
     int wait_exit(Seconds timeout);
     const std::string& console() const { return out_; }
     pid_t pid() const { return pid_; }
@@ -72,9 +74,12 @@ bool on_wine();
 // The command that runs one of the programs under test on the platform under test.
 std::vector<std::string> program_command(const std::string& name);
 
-// A console with the platform's own forms folded to Linux's: CR LF to LF (Windows'
-// consoles are in text mode), and msvcrt's "Jan 01" in calendar texts to "Jan  1".
+// A console with the platform's own forms folded to Linux's: under Wine, CR LF to LF
+// (Windows' consoles are in text mode), and msvcrt's "Jan 01" in calendar texts to
+// "Jan  1". A Linux console is left as it is.
 std::string folded(const std::string& console);
+
+size_t count_of(const std::string& text, const std::string& part);
 
 // Matches a folded console against a template in which {N} stands for a decimal integer
 // and {T} for a calendar line (24 characters and a line feed). The texts that the

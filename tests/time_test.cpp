@@ -127,6 +127,7 @@ struct ReplyCase {
     const char* zone;
     std::string console;
     std::optional<std::string> on_windows = {}; // where msvcrt prints otherwise
+    std::string stray = {};                     // sent first, from another port, when not empty
 };
 
 class TimeClientShows : public testing::TestWithParam<ReplyCase> {};
@@ -140,6 +141,10 @@ TEST_P(TimeClientShows, TheAnswerAsLocalCalendarTime)
     unsigned short from = 0;
     ASSERT_TRUE(receive_datagram(server, request, 5s, &from));
     EXPECT_EQ(request, "") << "the request is an empty datagram";
+    if (!c.stray.empty()) {
+        Socket stranger = udp_socket();
+        send_datagram(stranger, from, c.stray);
+    }
     send_datagram(server, from, c.reply);
     client.type("t\n"); // read only once the answer is printed
     EXPECT_EQ(client.wait_exit(10s), 't');
@@ -162,6 +167,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"Before1970", big_endian(0x80000000), "UTC", "Sat Jan 20 03:14:08 1968\n", ""},
         ReplyCase{"LongerAnswerIsCut", big_endian(0xBC17C200) + "more", "UTC",
                   "Sat Jan  1 00:00:00 2000\n"},
+        ReplyCase{"OversizedAnswerIsCut", big_endian(0xBC17C200) + std::string(65503, 'x'), "UTC",
+                  "Sat Jan  1 00:00:00 2000\n"},
+        // The first datagram from anyone is taken, cut to 4 bytes; the server's comes second.
+        ReplyCase{"StrayDatagramFirst",
+                  big_endian(0x83AA7E80),
+                  "UTC",
+                  "Sat Jan  1 00:00:00 2000\n",
+                  {},
+                  big_endian(0xBC17C200) + "stray"},
         ReplyCase{"ShortAnswerIsAFailure", "\xBC\x17\xC2", "UTC", client_receive_failed(0)},
         ReplyCase{"EmptyAnswerIsAFailure", "", "UTC", client_receive_failed(0)}),
     by_name<ReplyCase>);
@@ -264,6 +278,34 @@ INSTANTIATE_TEST_SUITE_P(Time, TimeExit,
                                          FinalCase{"ClientHighByte", "timeclient", "\xE9\n", 0xE9},
                                          FinalCase{"ClientEndOfInput", "timeclient", "", 255}),
                          by_name<FinalCase>);
+
+// A flood of requests of every size from several senders: exactly one answer, to the
+// first, and the server reports that one alone.
+TEST(HostilePeers, FloodGetsOneAnswerToTheFirstSender)
+{
+    Program server("timeserver");
+    await_bound(server);
+    Socket first = udp_socket();
+    send_datagram(first, kPort, "");
+    std::vector<Socket> flooders;
+    for (int i = 0; i < 4; ++i) {
+        flooders.push_back(udp_socket());
+        for (size_t size = 0; size <= 65507; size += 1 + size * 3)
+            send_datagram(flooders.back(), kPort, std::string(size, 'f'));
+    }
+    std::string reply;
+    unsigned short from = 0;
+    ASSERT_TRUE(receive_datagram(first, reply, 5s, &from));
+    EXPECT_EQ(reply.size(), 4U);
+    EXPECT_EQ(from, kPort);
+    EXPECT_FALSE(receive_datagram(first, reply, 500ms)) << "a second answer";
+    for (const auto& flooder : flooders)
+        EXPECT_FALSE(receive_datagram(flooder, reply, 10ms)) << "an answer to the flood";
+    EXPECT_TRUE(server.wait_for(kRequest, 5s));
+    EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
+    server.type("\n");
+    EXPECT_EQ(server.wait_exit(5s), '\n');
+}
 
 TEST(TimePair, ClientShowsTheServersTime)
 {
