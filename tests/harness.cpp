@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -368,8 +369,10 @@ int Program::wait_exit(Seconds timeout)
     const auto deadline = after(timeout);
     while (status_ == kTimedOut) {
         int raw = 0;
-        const pid_t done = waitpid(pid_, &raw, WNOHANG);
+        rusage usage{};
+        const pid_t done = wait4(pid_, &raw, WNOHANG, &usage);
         if (done == pid_) {
+            peak_kib_ = usage.ru_maxrss;
             status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
             break;
         }
@@ -575,24 +578,23 @@ unsigned short local_port(const Socket& s)
     return ntohs(a.sin_port);
 }
 
-bool wait_udp_bound(unsigned short port, Seconds timeout)
+bool wait_bound(Transport transport, unsigned short port, Seconds timeout)
 {
-    char local[16];
-    std::snprintf(local, sizeof local, ":%04X ", port);
+    // The tables list this network namespace's sockets; a TCP socket counts once it
+    // listens (state 0A).
+    const char* path = transport == Transport::Udp ? "/proc/net/udp" : "/proc/net/tcp";
+    char local[32];
+    std::snprintf(local, sizeof local, ":%04X 00000000:0000 %s", port,
+                  transport == Transport::Udp ? "07" : "0A");
     const auto deadline = after(timeout);
     for (;;) {
-        if (FILE* table = std::fopen("/proc/net/udp", "re")) {
-            char line[512];
-            bool bound = false;
-            while (!bound && std::fgets(line, sizeof line, table) != nullptr)
-                bound = std::strstr(line, local) != nullptr && std::strstr(line, local) < line + 30;
-            std::fclose(table);
-            if (bound)
+        std::ifstream table(path);
+        for (std::string line; std::getline(table, line);)
+            if (line.find(local) != std::string::npos)
                 return true;
-        }
         if (Clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -48,6 +48,7 @@ class Program {
     int wait_exit(Seconds timeout);
     const std::string& console() const { return out_; }
     pid_t pid() const { return pid_; }
+    long peak_kib() const { return peak_kib_; } // peak resident memory, once ended
 
   private:
     bool read_some(Clock::time_point deadline);
@@ -57,6 +58,7 @@ class Program {
     int out_fd_ = -1;
     std::string out_;
     int status_ = kTimedOut;
+    long peak_kib_ = 0;
 };
 
 // True when the programs under test are the Windows build, run by Wine: when CTest gives
@@ -120,7 +122,9 @@ void send_datagram(const Socket& s, unsigned short port, const std::string& byte
 bool receive_datagram(const Socket& s, std::string& bytes, Seconds timeout,
                       unsigned short* from_port = nullptr);
 unsigned short local_port(const Socket& s);
-// True once a UDP socket of this network namespace is bound to `port`.
-bool wait_udp_bound(unsigned short port, Seconds timeout);
+// True once a socket of this network namespace is bound to `port` (UDP) or listens on
+// it (TCP).
+enum class Transport { Udp, Tcp };
+bool wait_bound(Transport transport, unsigned short port, Seconds timeout);
 
 } // namespace harness

@@ -79,7 +79,7 @@ std::string by_name(const testing::TestParamInfo<Case>& p)
 void await_bound(Program& server)
 {
     ASSERT_TRUE(server.wait_for(" /n", 5s)) << server.console();
-    ASSERT_TRUE(wait_udp_bound(kPort, 5s)) << server.console();
+    ASSERT_TRUE(wait_bound(Transport::Udp, kPort, 5s)) << server.console();
 }
 
 // The server: any datagram is a request; exactly one is answered, with the time.
