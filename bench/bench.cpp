@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -149,9 +150,12 @@ void row(const char* what, double ours, const char* other, double theirs, const 
                 (relation[0] == '<' ? ratio <= target : ratio >= target) ? "met" : "MISSED");
 }
 
-} // namespace
+void memory_row(const char* what, long ours, const char* other, long theirs)
+{
+    row(what, static_cast<double>(ours), other, static_cast<double>(theirs), "KiB", 1.0, "<=");
+}
 
-int main()
+int run()
 {
     enter_private_network();
     std::signal(SIGPIPE, SIG_IGN);
@@ -186,9 +190,21 @@ int main()
     responder.wait_exit(5s);
 
     std::printf("\nPeak resident memory:\n");
-    row("chatserver", ours_chat.peak_kib, "nc -l", netcat.peak_kib, "KiB", 1.0, "<=");
-    row("chatclient", ours_chat.second_peak_kib, "nc", netcat.second_peak_kib, "KiB", 1.0, "<=");
-    row("timeserver", ours_time.peak_kib, "nc -l", netcat.peak_kib, "KiB", 1.0, "<=");
-    row("timeclient", client.peak_kib(), "nc", netcat.second_peak_kib, "KiB", 1.0, "<=");
+    memory_row("chatserver", ours_chat.peak_kib, "nc -l", netcat.peak_kib);
+    memory_row("chatclient", ours_chat.second_peak_kib, "nc", netcat.second_peak_kib);
+    memory_row("timeserver", ours_time.peak_kib, "nc -l", netcat.peak_kib);
+    memory_row("timeclient", client.peak_kib(), "nc", netcat.second_peak_kib);
     return 0;
+}
+
+} // namespace
+
+int main()
+{
+    try {
+        return run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench: %s\n", e.what());
+        return 1;
+    }
 }

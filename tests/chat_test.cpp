@@ -80,13 +80,6 @@ void expect_one_start_time(const std::vector<std::string>& captured, std::time_t
         EXPECT_EQ(stamp, captured[0]);
 }
 
-// Names a data-driven case after its `name` field.
-template <typename Case>
-std::string by_name(const testing::TestParamInfo<Case>& p)
-{
-    return p.param.name;
-}
-
 Options in_utc()
 {
     Options options;
@@ -293,10 +286,6 @@ struct FailureCase {
     const char* wine = nullptr; // why Wine cannot show it, if it cannot
 };
 
-// Under Wine the sockets are made and accepted by wineserver, not by the program's process,
-// whose system calls the test can make fail.
-const char* const kWineServerCalls = "wineserver makes the sockets, out of the test's reach";
-
 class SetUpFailure : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(SetUpFailure, PrintsItsTextsAndWaitsForTheFinalCharacter)
@@ -485,6 +474,7 @@ TEST(HostilePeers, ExtraClientsInTheBacklogChangeNothing)
     Socket first = tcp_connect(kPort, 5s);
     ASSERT_TRUE(server.wait_for(kPrompt, 5s));
     std::vector<Socket> extra;
+    extra.reserve(3);
     for (int i = 0; i < 3; ++i)
         extra.push_back(tcp_connect(kPort, 5s));
     server.type("salut\nbye\n");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -72,6 +73,17 @@ bool on_wine();
         if (harness::on_wine() && (why) != nullptr)                                                \
             GTEST_SKIP() << "Wine differs from Windows here: " << (why);                           \
     } while (false)
+
+// Under Wine the sockets are made, bound and accepted by wineserver, not by the program's
+// process, whose system calls a test can make fail.
+constexpr const char* kWineServerCalls = "wineserver makes the sockets, out of the test's reach";
+
+// Names a data-driven case after its `name` field.
+template <typename Case>
+std::string by_name(const testing::TestParamInfo<Case>& p)
+{
+    return p.param.name;
+}
 
 // The command that runs one of the programs under test on the platform under test.
 std::vector<std::string> program_command(const std::string& name);

@@ -69,12 +69,6 @@ std::string big_endian(std::uint32_t value)
     return std::string(reinterpret_cast<const char*>(&wire), 4);
 }
 
-template <typename Case>
-std::string by_name(const testing::TestParamInfo<Case>& p)
-{
-    return p.param.name;
-}
-
 // Starts the server and waits until its port is bound, so that no request is lost.
 void await_bound(Program& server)
 {
@@ -190,8 +184,6 @@ struct FailureCase {
     std::string console;
     const char* wine = nullptr; // why Wine cannot show it, if it cannot
 };
-
-const char* const kWineServerCalls = "wineserver makes the sockets, out of the test's reach";
 
 class TimeFailure : public testing::TestWithParam<FailureCase> {};
 
