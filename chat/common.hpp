@@ -2,8 +2,6 @@
 // rule and the texts they print.
 #pragma once
 
-#include <cstring>
-
 namespace chat {
 
 constexpr unsigned short CHAT_PORT = 1609;
