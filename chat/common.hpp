@@ -23,6 +23,16 @@ constexpr bool is_farewell(const char* record, int length)
     return length >= 3 && record[0] == 'b' && record[1] == 'y' && record[2] == 'e';
 }
 
+// The command line. The usage line goes to standard error on wrong use; with -h or
+// --help it goes to standard output, and the line that says what the program does with it.
+constexpr const char* SERVER_USAGE = "Utilisation : chatserver\n";
+constexpr const char* SERVER_ABOUT =
+    "Attend un client sur le port TCP 1609 et lui envoie chaque ligne tap%ce, jusqu'au \"bye\".\n";
+constexpr const char* CLIENT_USAGE = "Utilisation : chatclient [serveur]\n";
+constexpr const char* CLIENT_ABOUT =
+    "Se connecte au serveur de chat (nom ou adresse IPv4, 127.0.0.1 "
+    "par d%cfaut), port TCP 1609, et affiche ses messages.\n";
+
 // Opening texts, printed by both programs.
 constexpr const char* BANNER = " \n\n ------------Tp N 1 : Application de chat en r%cseau.------\n";
 constexpr const char* CREDITS = "-Claire Dubois\n-Marc Lambert";
@@ -49,6 +59,8 @@ constexpr const char* CLIENT_HEADING = "\n\n=====CREATION DU CLIENT=========\n%s
 constexpr const char* CLIENT_SOCKET_CREATED = "Socket cr%ce,Mode TCP/IP. \n";
 constexpr const char* CLIENT_SOCKET_FAILED =
     "Socket n'a pas pu etre cre%c. Erreur r%cseau ou bien v%crifier le num%cro de port";
+constexpr const char* CLIENT_UNKNOWN_SERVER =
+    "Impossible de trouver le serveur %s. V%crifier son nom ou son adresse\n";
 constexpr const char* CLIENT_CONNECT_FAILED =
     "Impossible de se connecter.\n V%crifier si le serveur est en ligne\n";
 constexpr const char* CLIENT_CONNECTED = "Connect%c au serveur!\nIp:%s  \nPort:%d \n";

@@ -23,6 +23,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -187,6 +188,44 @@ inline int recvfrom(SOCKET s, char* buf, std::size_t len, int flags, sockaddr* f
         errno = ECONNRESET;
     return static_cast<int>(n);
 }
+
+namespace winsock_detail {
+
+// Winsock's numbers for the resolver's failures. A name that does not resolve, or that
+// has no IPv4 address (glibc's EAI_NODATA and EAI_ADDRFAMILY), is WSAHOST_NOT_FOUND, as
+// on Windows.
+constexpr ErrorNumber resolver_errors[] = {
+    {EAI_AGAIN, 11002},    {EAI_FAIL, 11003},    {EAI_MEMORY, 8},       {EAI_FAMILY, 10047},
+    {EAI_SOCKTYPE, 10044}, {EAI_SERVICE, 10109}, {EAI_BADFLAGS, 10022},
+};
+constexpr int WSAHOST_NOT_FOUND = 11001;
+
+inline int resolver_error(int eai)
+{
+    if (eai == EAI_SYSTEM)
+        return WSAGetLastError();
+    for (const auto& number : resolver_errors)
+        if (number.posix == eai)
+            return number.winsock;
+    return WSAHOST_NOT_FOUND;
+}
+
+// Winsock's getaddrinfo: 0, or Winsock's error number, which WSAGetLastError then gives
+// too (no errno value comes near Winsock's numbers, so it passes through unchanged).
+inline int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                       addrinfo** result)
+{
+    const int eai = ::getaddrinfo(node, service, hints, result);
+    if (eai != 0)
+        errno = resolver_error(eai);
+    return eai != 0 ? errno : 0;
+}
+
+} // namespace winsock_detail
+
+// libc's getaddrinfo has Winsock's signature but reports errors of its own: the programs'
+// calls go to the one above.
+#define getaddrinfo winsock_detail::getaddrinfo
 
 inline int shutdown(SOCKET s, int how)
 {

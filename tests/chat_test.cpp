@@ -26,9 +26,13 @@ const std::string kServerSocket = "Socket num\x82ro: {N} cr\x82"
                                   "e en mode TCP/IP\n";
 const std::string kServerWaiting = "\nEcoute sur le port 1609...\n"
                                    "\nAttente d'un client sur le port 1609...\n";
-const std::string kNewClient =
-    "\n\nUn nouveau client vient de se connecter avec le socket {N} de 127.0.0.1:{N}\n"
-    " Entrez un message pour discuter avec lui \n\nPour quitter la conversation tapez \"bye\" \n";
+std::string new_client(const std::string& address)
+{
+    return "\n\nUn nouveau client vient de se connecter avec le socket {N} de " + address +
+           ":{N}\n Entrez un message pour discuter avec lui \n\nPour quitter la conversation "
+           "tapez \"bye\" \n";
+}
+const std::string kNewClient = new_client("127.0.0.1");
 const std::string kSent = "\n> (Msg envoy\x82)\n";
 const std::string kNotSent = "\n> /! Msg non envoy\x82. V\x82rifer si le client est connect\x82 \n";
 const std::string kPrompt = "\n> ";
@@ -41,11 +45,17 @@ const std::string kClientSocket = "Socket cr\x82"
                                   "e,Mode TCP/IP. \n";
 const std::string kClientNoSocket =
     "Socket n'a pas pu etre cre\x82. Erreur r\x82seau ou bien v\x82rifier le num\x82ro de port";
-const std::string kConnected = "Connect\x82 au serveur!\nIp:127.0.0.1  \nPort:1609 \n"
-                               " Attendez que le serveur puisse vous \x82"
-                               "crire....\n\n\n";
+std::string connected(const std::string& address)
+{
+    return "Connect\x82 au serveur!\nIp:" + address +
+           "  \nPort:1609 \n Attendez que le serveur puisse vous \x82"
+           "crire....\n\n\n";
+}
+const std::string kConnected = connected("127.0.0.1");
 const std::string kNoServer =
     "Impossible de se connecter.\n V\x82rifier si le serveur est en ligne\n";
+const std::string kUnknownServer =
+    "Impossible de trouver le serveur nowhere.invalid. V\x82rifier son nom ou son adresse\n";
 const std::string kClientEnd = "Fin de la discussion. \nBye!";
 
 std::string record(const std::string& text)
@@ -276,7 +286,7 @@ INSTANTIATE_TEST_SUITE_P(
     by_name<PeerCase>);
 
 // Failures of set-up: each program prints its texts, then waits for its final character.
-enum class Setup { NoServer, PortTaken, NoSocket, NoAccept };
+enum class Setup { NoServer, PortTaken, NoSocket, NoAccept, UnknownServer };
 
 struct FailureCase {
     const char* name;
@@ -300,10 +310,20 @@ TEST_P(SetUpFailure, PrintsItsTextsAndWaitsForTheFinalCharacter)
         options.refused_calls = {SYS_socket};
     if (c.setup == Setup::NoAccept)
         options.refused_calls = {SYS_accept, SYS_accept4};
+    if (c.setup == Setup::UnknownServer) {
+        // Names are looked up in this test's hosts file alone, which knows none.
+        lay_over("/etc/nsswitch.conf", "hosts: files\n");
+        lay_over("/etc/hosts", "127.0.0.1 localhost\n");
+        options.args = {"nowhere.invalid"};
+        holder = tcp_listen(kPort);
+    }
     Program program(c.program, options);
     ASSERT_TRUE(program.wait_for(c.console.substr(c.console.size() - 20), 5s)) << program.console();
     EXPECT_EQ(program.wait_exit(300ms), kTimedOut) << "must wait for the final character";
     EXPECT_TRUE(matches(c.console, program.console())) << program.console();
+    if (c.setup == Setup::UnknownServer) {
+        EXPECT_FALSE(tcp_accept(holder, 10ms)) << "a server that was not found was connected to";
+    }
 }
 
 TEST(SetUpFailure, EndsWithStatusZeroOnTheFinalCharacter)
@@ -318,6 +338,8 @@ INSTANTIATE_TEST_SUITE_P(
     Chat, SetUpFailure,
     testing::Values(FailureCase{"ClientWithoutServer", "chatclient", Setup::NoServer,
                                 kClientHeading + kClientSocket + kNoServer},
+                    FailureCase{"ClientUnknownServer", "chatclient", Setup::UnknownServer,
+                                kClientHeading + kClientSocket + kUnknownServer},
                     FailureCase{"ClientWithoutSocket", "chatclient", Setup::NoSocket,
                                 kClientHeading + kClientNoSocket + kNoServer, kWineServerCalls},
                     FailureCase{"ServerPortTaken", "chatserver", Setup::PortTaken,
@@ -328,6 +350,54 @@ INSTANTIATE_TEST_SUITE_P(
                                 kServerHeading + kServerSocket + kServerWaiting + kServerClosing,
                                 kWineServerCalls}),
     by_name<FailureCase>);
+
+// Across two machines: the client names the server by address, or by a name that only
+// this test's hosts file knows; the server names the client by its own address.
+struct RemoteCase {
+    const char* name;
+    const char* server;
+};
+
+class ChatAcrossHosts : public testing::TestWithParam<RemoteCase> {};
+
+TEST_P(ChatAcrossHosts, ChatWithTheServerNamedOnTheCommandLine)
+{
+    SKIP_UNDER_WINE(kWineOneHost);
+    SecondHost second;
+    lay_over("/etc/nsswitch.conf", "hosts: files\n");
+    lay_over("/etc/hosts", std::string(kThisHost) + " tp-serveur.test\n");
+    Program server("chatserver");
+    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
+    Options options = kUtc;
+    options.host = second.pid();
+    options.args = {GetParam().server};
+    Program client("chatclient", options);
+    ASSERT_TRUE(client.wait_for("vous \x82"
+                                "crire",
+                                5s))
+        << client.console();
+
+    server.type("salut\nbye\n");
+    ASSERT_TRUE(client.wait_for(kClientEnd, turns(2))) << client.console();
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
+    server.type("q\n");
+    client.type("q\n");
+    EXPECT_EQ(server.wait_exit(5s), 0);
+    EXPECT_EQ(client.wait_exit(5s), 0);
+    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + new_client(kSecondHost) +
+                            repeat(kSent, 2) + kServerClosing,
+                        server.console()))
+        << server.console();
+    EXPECT_TRUE(matches(kClientHeading + kClientSocket + connected(kThisHost) +
+                            shown({"salut\n", "bye\n"}) + kClientEnd,
+                        client.console()))
+        << client.console();
+}
+
+INSTANTIATE_TEST_SUITE_P(Chat, ChatAcrossHosts,
+                         testing::Values(RemoteCase{"ByAddress", kThisHost},
+                                         RemoteCase{"ByName", "tp-serveur.test"}),
+                         by_name<RemoteCase>);
 
 TEST(ChatServer, WarnsWhenTheClientHasGoneAndGoesOn)
 {

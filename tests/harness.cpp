@@ -20,6 +20,7 @@
 #include <sched.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -272,8 +273,12 @@ void Program::start(std::vector<std::string> command, const Options& options)
 {
     int in[2];
     int out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+    int err[2] = {-1, -1};
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 ||
+        (options.own_errors && pipe2(err, O_CLOEXEC) != 0))
         fail("pipe");
+    command.insert(command.end(), options.args.begin(), options.args.end());
+    const std::string host_network = "/proc/" + std::to_string(options.host) + "/ns/net";
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
     for (auto& word : command)
@@ -288,8 +293,16 @@ void Program::start(std::vector<std::string> command, const Options& options)
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
+        if (options.own_errors)
+            dup2(err[1], STDERR_FILENO);
         // The program sees only its console: its first socket gets the lowest number.
         syscall(SYS_close_range, 3U, ~0U, 0U);
+        if (options.host > 0) {
+            const int net = open(host_network.c_str(), O_RDONLY);
+            if (net < 0 || setns(net, CLONE_NEWNET) != 0)
+                _exit(124);
+            close(net);
+        }
         for (const auto& [key, value] : options.env)
             setenv(key.c_str(), value.c_str(), 1);
         if (options.unprivileged && unshare(CLONE_NEWUSER) != 0)
@@ -303,6 +316,10 @@ void Program::start(std::vector<std::string> command, const Options& options)
     close(out[1]);
     in_ = in[1];
     out_fd_ = out[0];
+    if (options.own_errors) {
+        close(err[1]);
+        err_fd_ = err[0];
+    }
 }
 
 Program::~Program()
@@ -315,6 +332,8 @@ Program::~Program()
         close(in_);
     if (out_fd_ >= 0)
         close(out_fd_);
+    if (err_fd_ >= 0)
+        close(err_fd_);
 }
 
 void Program::type(const std::string& text) const
@@ -387,7 +406,116 @@ int Program::wait_exit(Seconds timeout)
     }
     while (read_some(Clock::now() + std::chrono::milliseconds(200))) {
     }
+    // What the program wrote there is all in the pipe by now; what Wine's helpers might
+    // still hold open is not waited for.
+    char buf[4096];
+    while (err_fd_ >= 0 && wait_readable(err_fd_, Clock::now() + std::chrono::milliseconds(200))) {
+        const ssize_t n = read(err_fd_, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        err_.append(buf, static_cast<size_t>(n));
+    }
     return status_;
+}
+
+namespace {
+
+void run_or_fail(const std::vector<std::string>& command, pid_t host = 0)
+{
+    Options options;
+    options.host = host;
+    Program step(command, options);
+    if (step.wait_exit(Seconds(10)) != 0) {
+        std::string line;
+        for (const auto& word : command)
+            line += word + " ";
+        throw std::runtime_error("failed: " + line + step.console());
+    }
+}
+
+bool link_running(const char* name)
+{
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq link{};
+    std::snprintf(link.ifr_name, sizeof link.ifr_name, "%s", name);
+    const bool running =
+        s >= 0 && ioctl(s, SIOCGIFFLAGS, &link) == 0 && (link.ifr_flags & IFF_RUNNING) != 0;
+    close(s);
+    return running;
+}
+
+} // namespace
+
+SecondHost::SecondHost()
+{
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        fail("pipe");
+    pid_ = fork();
+    if (pid_ < 0)
+        fail("fork");
+    if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const char made = unshare(CLONE_NEWNET) == 0 ? '1' : '0';
+        if (write(ready[1], &made, 1) != 1)
+            _exit(1);
+        // Holds no pipe of the test's programs open.
+        syscall(SYS_close_range, 3U, ~0U, 0U);
+        for (;;)
+            pause();
+    }
+    close(ready[1]);
+    char made = '0';
+    if (!wait_readable(ready[0], after(Seconds(5))) || read(ready[0], &made, 1) != 1 ||
+        made != '1') {
+        close(ready[0]);
+        throw std::runtime_error("cannot make the second host's network namespace");
+    }
+    close(ready[0]);
+
+    // One cable between the two, an Ethernet interface at each end.
+    const std::string there = std::to_string(pid_);
+    run_or_fail(
+        {"/bin/ip", "link", "add", "eth0", "type", "veth", "peer", "name", "eth0", "netns", there});
+    run_or_fail({"/bin/ip", "address", "add", std::string(kThisHost) + "/24", "dev", "eth0"});
+    run_or_fail({"/bin/ip", "link", "set", "eth0", "up"});
+    run_or_fail({"/bin/ip", "address", "add", std::string(kSecondHost) + "/24", "dev", "eth0"},
+                pid_);
+    run_or_fail({"/bin/ip", "link", "set", "eth0", "up"}, pid_);
+    run_or_fail({"/bin/ip", "link", "set", "lo", "up"}, pid_);
+    // A veth pair carries once both of its ends are up.
+    const auto deadline = after(Seconds(5));
+    while (!link_running("eth0")) {
+        if (Clock::now() >= deadline)
+            throw std::runtime_error("the cable to the second host does not come up");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+SecondHost::~SecondHost()
+{
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+}
+
+void lay_over(const std::string& path, const std::string& content)
+{
+    static const bool own_mounts =
+        unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!own_mounts)
+        fail("cannot make a private mount namespace");
+    char file[] = "/tmp/lay-over-XXXXXX";
+    const int fd = mkstemp(file);
+    const bool written =
+        fd >= 0 && fchmod(fd, 0644) == 0 &&
+        write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    if (fd >= 0)
+        close(fd);
+    // The mount holds the file; its name is not needed beyond it.
+    const bool laid = written && mount(file, path.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    unlink(file);
+    if (!laid)
+        fail("cannot lay a file over " + path);
 }
 
 bool matches(const std::string& pattern, const std::string& raw_console,

@@ -20,9 +20,12 @@ using Seconds = std::chrono::duration<double>;
 void enter_private_network();
 
 struct Options {
+    std::vector<std::string> args;          // the program's arguments
     std::map<std::string, std::string> env; // added to the environment
     bool unprivileged = false;              // no right to bind ports below 1024
     std::vector<long> refused_calls;        // system calls that fail with EMFILE
+    pid_t host = 0;                         // runs on that second host (its network namespace)
+    bool own_errors = false; // standard error apart, in errors(), rather than the test's
 };
 
 // Exit status of a program as one number: the exit code, or 1000 + signal if it was
@@ -48,6 +51,7 @@ class Program {
     bool wait_for_count(const std::string& text, size_t count, Seconds timeout);
     int wait_exit(Seconds timeout);
     const std::string& console() const { return out_; }
+    const std::string& errors() const { return err_; } // once ended, with own_errors
     pid_t pid() const { return pid_; }
     long peak_kib() const { return peak_kib_; } // peak resident memory, once ended
 
@@ -57,10 +61,34 @@ class Program {
     pid_t pid_ = -1;
     int in_ = -1;
     int out_fd_ = -1;
+    int err_fd_ = -1;
     std::string out_;
+    std::string err_;
     int status_ = kTimedOut;
     long peak_kib_ = 0;
 };
+
+// A second machine for this test: a network namespace of its own, joined to the test's
+// by a veth pair, 192.0.2.2/24 there and 192.0.2.1/24 here (a documentation range that
+// is routed nowhere). Programs run there with Options::host = pid(). It ends with the
+// object.
+class SecondHost {
+  public:
+    SecondHost();
+    ~SecondHost();
+    SecondHost(const SecondHost&) = delete;
+    SecondHost& operator=(const SecondHost&) = delete;
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+constexpr const char* kThisHost = "192.0.2.1";
+constexpr const char* kSecondHost = "192.0.2.2";
+
+// Lays `content` over the file at `path` for this test process and every program that it
+// starts afterwards (a private mount namespace), as /etc/hosts or /etc/nsswitch.conf.
+void lay_over(const std::string& path, const std::string& content);
 
 // True when the programs under test are the Windows build, run by Wine: when CTest gives
 // the test PROGRAMS=windows.
@@ -77,6 +105,10 @@ bool on_wine();
 // Under Wine the sockets are made, bound and accepted by wineserver, not by the program's
 // process, whose system calls a test can make fail.
 constexpr const char* kWineServerCalls = "wineserver makes the sockets, out of the test's reach";
+
+// Under Wine every socket lives in the test's own wineserver, in the test's own network
+// namespace, wherever the program runs.
+constexpr const char* kWineOneHost = "wineserver makes the sockets, all on the test's own host";
 
 // Names a data-driven case after its `name` field.
 template <typename Case>

@@ -20,7 +20,11 @@ constexpr std::uint32_t kOffset = 2208988800U; // 1900 to 1970, in seconds
 
 // The consoles, byte for byte; {N} is a number. The accents are ISO-8859-1 bytes.
 const std::string kSocketOpen = "Le socket {N} est maintenant ouvert en mode udpsur le prt 37 /n";
-const std::string kRequest = "le serveur \xE0 recu une demande de temps du client 127.0.0.1 ";
+std::string request_from(const std::string& address)
+{
+    return "le serveur \xE0 recu une demande de temps du client " + address + " ";
+}
+const std::string kRequest = request_from("127.0.0.1");
 std::string socket_failed(int e)
 {
     return "Ne peut pas cr\xE9"
@@ -44,6 +48,13 @@ std::string client_socket_failed(int e)
            "ation du socket: num\xE9ro d'erreur " +
            std::to_string(e) + "\n";
 }
+std::string client_lookup_failed(const std::string& server, int e)
+{
+    return "La recherche du serveur " + server +
+           " a \xE9"
+           "chou\xE9: num\xE9ro d'erreur " +
+           std::to_string(e) + "\n";
+}
 std::string client_receive_failed(int e)
 {
     return "La r\xE9"
@@ -54,7 +65,7 @@ std::string client_receive_failed(int e)
 
 // Winsock's error numbers.
 constexpr int kAccess = 10013, kNoDescriptor = 10024, kInvalid = 10022, kNotSocket = 10038,
-              kInUse = 10048, kReset = 10054;
+              kInUse = 10048, kReset = 10054, kHostNotFound = 11001, kTryAgain = 11002;
 
 Options in_zone(const std::string& zone)
 {
@@ -175,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
     by_name<ReplyCase>);
 
 // Failures: each is reported with Winsock's number, and the run goes on to its final read.
-enum class Setup { NoServer, PortTaken, Unprivileged, NoSocket };
+enum class Setup { NoServer, PortTaken, Unprivileged, NoSocket, UnknownName, NameServerDown };
 
 struct FailureCase {
     const char* name;
@@ -198,11 +209,24 @@ TEST_P(TimeFailure, IsReportedWithItsNumberAndNothingHangs)
     options.unprivileged = c.setup == Setup::Unprivileged;
     if (c.setup == Setup::NoSocket)
         options.refused_calls = {SYS_socket};
+    if (c.setup == Setup::UnknownName || c.setup == Setup::NameServerDown) {
+        // The hosts file knows no such name; the name server, where asked, is not there.
+        lay_over("/etc/nsswitch.conf",
+                 c.setup == Setup::UnknownName ? "hosts: files\n" : "hosts: dns\n");
+        lay_over("/etc/hosts", "127.0.0.1 localhost\n");
+        lay_over("/etc/resolv.conf", "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
+        options.args = {"nowhere.invalid"};
+        holder = udp_socket(kPort);
+    }
     Program program(c.program, options);
     ASSERT_TRUE(program.wait_for("erreur", 5s)) << program.console();
     program.type("x\n");
     EXPECT_EQ(program.wait_exit(5s), 'x') << program.console();
     EXPECT_TRUE(matches(c.console, program.console())) << program.console();
+    std::string request;
+    if (c.setup == Setup::UnknownName || c.setup == Setup::NameServerDown) {
+        EXPECT_FALSE(receive_datagram(holder, request, 10ms)) << "a request went out all the same";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,6 +234,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FailureCase{"ClientWithoutServer", "timeclient", Setup::NoServer,
                                 client_receive_failed(kReset),
                                 "the refused datagram is not reported to the receive, which waits"},
+                    FailureCase{"ClientUnknownServer", "timeclient", Setup::UnknownName,
+                                client_lookup_failed("nowhere.invalid", kHostNotFound)},
+                    FailureCase{"ClientNameServerDown", "timeclient", Setup::NameServerDown,
+                                client_lookup_failed("nowhere.invalid", kTryAgain)},
                     FailureCase{"ClientWithoutSocket", "timeclient", Setup::NoSocket,
                                 client_socket_failed(kNoDescriptor) +
                                     client_receive_failed(kNotSocket),
@@ -317,6 +345,46 @@ TEST(TimePair, ClientShowsTheServersTime)
     EXPECT_EQ(server.wait_exit(5s), '\n');
     EXPECT_EQ(client.wait_exit(5s), '\n');
 }
+
+// Across two machines: the client names the server by address, or by a name that only
+// this test's hosts file knows; the server names the client by its own address.
+struct RemoteCase {
+    const char* name;
+    const char* server;
+};
+
+class TimeAcrossHosts : public testing::TestWithParam<RemoteCase> {};
+
+TEST_P(TimeAcrossHosts, TimeFromTheServerNamedOnTheCommandLine)
+{
+    SKIP_UNDER_WINE(kWineOneHost);
+    SecondHost second;
+    lay_over("/etc/nsswitch.conf", "hosts: files\n");
+    lay_over("/etc/hosts", std::string(kThisHost) + " tp-serveur.test\n");
+    Program server("timeserver");
+    await_bound(server);
+    const std::time_t before = std::time(nullptr);
+    Options options = in_zone("UTC");
+    options.host = second.pid();
+    options.args = {GetParam().server};
+    Program client("timeclient", options);
+    ASSERT_TRUE(client.wait_for("\n", 5s)) << client.console();
+    const auto plausible = calendar_lines(before, std::time(nullptr));
+    EXPECT_NE(std::find(plausible.begin(), plausible.end(), client.console()), plausible.end())
+        << client.console();
+    EXPECT_TRUE(server.wait_for(request_from(kSecondHost), 5s)) << server.console();
+    EXPECT_TRUE(matches(kSocketOpen + request_from(kSecondHost), server.console()))
+        << server.console();
+    server.type("\n");
+    client.type("\n");
+    EXPECT_EQ(server.wait_exit(5s), '\n');
+    EXPECT_EQ(client.wait_exit(5s), '\n');
+}
+
+INSTANTIATE_TEST_SUITE_P(Time, TimeAcrossHosts,
+                         testing::Values(RemoteCase{"ByAddress", kThisHost},
+                                         RemoteCase{"ByName", "tp-serveur.test"}),
+                         by_name<RemoteCase>);
 
 TEST(TimePeers, RdateReadsTheServersTime)
 {

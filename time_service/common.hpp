@@ -36,6 +36,16 @@ inline int cut_to_buffer(int received, int buffer_size)
 }
 
 // Texts. The accented letters are single ISO-8859-1 bytes.
+// The command line. The usage line goes to standard error on wrong use; with -h or
+// --help it goes to standard output, and the line that says what the program does with it.
+constexpr const char* SERVER_USAGE = "Utilisation : timeserver\n";
+constexpr const char* SERVER_ABOUT =
+    "R\xE9pond \xE0 une demande de temps (RFC 868) sur le port UDP 37, puis attend une touche.\n";
+constexpr const char* CLIENT_USAGE = "Utilisation : timeclient [serveur]\n";
+constexpr const char* CLIENT_ABOUT = "Demande l'heure au serveur de temps (nom ou adresse IPv4, "
+                                     "127.0.0.1 par d\xE9"
+                                     "faut), port UDP 37 (RFC 868), et l'affiche.\n";
+
 constexpr const char* STARTUP_FAILED = "WSAStartup a \xE9"
                                        "chou\xE9";
 
@@ -52,6 +62,8 @@ constexpr const char* SERVER_REQUEST_FROM =
 
 constexpr const char* CLIENT_SOCKET_FAILED = "Probl\xE8me de cr\xE9"
                                              "ation du socket: num\xE9ro d'erreur %d\n";
+constexpr const char* CLIENT_LOOKUP_FAILED = "La recherche du serveur %s a \xE9"
+                                             "chou\xE9: num\xE9ro d'erreur %d\n";
 constexpr const char* CLIENT_RECEIVE_FAILED = "La r\xE9"
                                               "ception a \xE9"
                                               "chou\xE9: num\xE9ro d'erreur %d\n";

@@ -1,19 +1,37 @@
-// chatclient: connects to the chat server on 127.0.0.1, port 1609, and prints every record
-// that arrives behind the time at which the client started, until the farewell.
+// chatclient [SERVER]: connects to the chat server (127.0.0.1 unless named), port 1609,
+// and prints every record that arrives behind the time at which the client started, until
+// the farewell.
 #include "chat/common.hpp"
+#include "platform/command_line.hpp"
 #include "platform/winsock.hpp"
+
+#include <cstdio>
 
 using namespace chat;
 
-int main()
+int main(int argc, char* argv[])
 {
+    Use use;
     WSADATA WSAData;
     int erreur;
     SOCKET sock = INVALID_SOCKET;
+    addrinfo hints{};
+    addrinfo* found = nullptr;
     sockaddr_in sin{};
     char texteRecu[MSG_SIZE];
     time32 timer;
     int n;
+
+    use = use_of(argc, argv, 1);
+    if (use == Use::Help) {
+        std::printf(CLIENT_USAGE);
+        std::printf(CLIENT_ABOUT, E_ACUTE);
+        return 0;
+    }
+    if (use == Use::Wrong) {
+        std::fprintf(stderr, CLIENT_USAGE);
+        return EXIT_WRONG_USE;
+    }
 
     erreur = WSAStartup(MAKEWORD(2, 2), &WSAData);
 
@@ -34,6 +52,17 @@ int main()
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = inet_addr(SERVER_ADDR);
     sin.sin_port = htons(CHAT_PORT);
+    // A server named on the command line: its first IPv4 address. Nothing is sent to a
+    // server that cannot be found.
+    if (use == Use::Server) {
+        hints.ai_family = AF_INET;
+        if (getaddrinfo(argv[1], nullptr, &hints, &found) != 0) {
+            std::printf(CLIENT_UNKNOWN_SERVER, argv[1], E_ACUTE);
+            goto fermeture;
+        }
+        sin.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
     if (connect(sock, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == SOCKET_ERROR) {
         std::printf(CLIENT_CONNECT_FAILED, E_ACUTE);
         goto fermeture;

@@ -1,14 +1,17 @@
 // chatserver: accepts one client on TCP port 1609 and sends it every line typed at the
 // console as a 140-byte record, until a line that begins with "bye".
 #include "chat/common.hpp"
+#include "platform/command_line.hpp"
 #include "platform/winsock.hpp"
 
+#include <cstdio>
 #include <cstring>
 
 using namespace chat;
 
-int main()
+int main(int argc, char* argv[])
 {
+    Use use;
     WSADATA WSAData;
     int erreur;
     SOCKET sock = INVALID_SOCKET;
@@ -19,6 +22,18 @@ int main()
     char texte[MSG_SIZE];
     int sock_err;
     bool lu;
+
+    // The server takes no argument: one given (a port, say) is refused, not passed over.
+    use = use_of(argc, argv, 0);
+    if (use == Use::Help) {
+        std::printf(SERVER_USAGE);
+        std::printf(SERVER_ABOUT, E_ACUTE);
+        return 0;
+    }
+    if (use == Use::Wrong) {
+        std::fprintf(stderr, SERVER_USAGE);
+        return EXIT_WRONG_USE;
+    }
 
     erreur = WSAStartup(MAKEWORD(2, 2), &WSAData);
 

@@ -1,21 +1,37 @@
-// timeclient: asks the time server on 127.0.0.1, UDP port 37, for the time (RFC 868) and
-// prints the answer as local calendar time.
+// timeclient [SERVER]: asks the time server (127.0.0.1 unless named), UDP port 37, for the
+// time (RFC 868) and prints the answer as local calendar time.
+#include "platform/command_line.hpp"
 #include "platform/winsock.hpp"
 #include "time_service/common.hpp"
 
 #include <cstdint>
+#include <cstdio>
 
 using namespace time_service;
 
-int main()
+int main(int argc, char* argv[])
 {
+    Use use;
     WSADATA wsadata;
     SOCKET sock;
+    addrinfo hints{};
+    addrinfo* found = nullptr;
     sockaddr_in sin{};
     int len;
     int n;
     std::uint32_t reply = 0;
     time32 now;
+
+    use = use_of(argc, argv, 1);
+    if (use == Use::Help) {
+        std::printf(CLIENT_USAGE);
+        std::printf(CLIENT_ABOUT);
+        return 0;
+    }
+    if (use == Use::Wrong) {
+        std::fprintf(stderr, CLIENT_USAGE);
+        return EXIT_WRONG_USE;
+    }
 
     if (WSAStartup(MAKEWORD(2, 2), &wsadata) != 0)
         std::puts(STARTUP_FAILED);
@@ -27,6 +43,17 @@ int main()
     sin.sin_family = AF_INET;
     sin.sin_port = htons(TIME_PORT);
     sin.sin_addr.s_addr = inet_addr(SERVER_ADDR);
+    // A server named on the command line: its first IPv4 address. Nothing is sent to a
+    // server that cannot be found.
+    if (use == Use::Server) {
+        hints.ai_family = AF_INET;
+        if (getaddrinfo(argv[1], nullptr, &hints, &found) != 0) {
+            std::printf(CLIENT_LOOKUP_FAILED, argv[1], WSAGetLastError());
+            goto liberation;
+        }
+        sin.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
 
     // The request is an empty datagram; sending it gives the socket its local port.
     sendto(sock, nullptr, 0, 0, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
@@ -44,6 +71,7 @@ int main()
         std::printf(CLIENT_CALENDAR, ctime(&now));
     }
 
+liberation:
     WSACleanup();
     return std::getchar();
 }

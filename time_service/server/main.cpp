@@ -1,14 +1,17 @@
 // timeserver: answers one RFC 868 time request on UDP port 37 with the current time as
 // seconds since 1900, says who asked, and waits for a final character.
+#include "platform/command_line.hpp"
 #include "platform/winsock.hpp"
 #include "time_service/common.hpp"
 
 #include <cstdint>
+#include <cstdio>
 
 using namespace time_service;
 
-int main()
+int main(int argc, char* argv[])
 {
+    Use use;
     WSADATA wsadata;
     SOCKET sock;
     sockaddr_in sin{};
@@ -18,6 +21,18 @@ int main()
     int n;
     time32 ticks;
     std::uint32_t reply;
+
+    // The server takes no argument: one given (a port, say) is refused, not passed over.
+    use = use_of(argc, argv, 0);
+    if (use == Use::Help) {
+        std::printf(SERVER_USAGE);
+        std::printf(SERVER_ABOUT);
+        return 0;
+    }
+    if (use == Use::Wrong) {
+        std::fprintf(stderr, SERVER_USAGE);
+        return EXIT_WRONG_USE;
+    }
 
     if (WSAStartup(MAKEWORD(2, 2), &wsadata) != 0)
         std::puts(STARTUP_FAILED);
