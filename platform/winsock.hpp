@@ -82,6 +82,14 @@ constexpr ErrorNumber error_numbers[] = {
     {EHOSTUNREACH, 10065},
 };
 
+// Linux's option that reports a refused datagram to the next receive. Other POSIX systems
+// (the BSDs, macOS) have none: there a receive that no answer comes to waits.
+#if defined(IP_RECVERR)
+constexpr int REPORT_REFUSED = IP_RECVERR;
+#else
+constexpr int REPORT_REFUSED = 0;
+#endif
+
 inline int socket_type(SOCKET s)
 {
     int type = 0;
@@ -160,8 +168,10 @@ inline int sendto(SOCKET s, const char* buf, std::size_t len, int flags, const s
     using namespace winsock_detail;
     // Winsock reports a datagram that the destination port refused (ICMP port unreachable)
     // to the socket's next receive; Linux does so only when asked.
-    const int on = 1;
-    setsockopt(fd(s), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    if (REPORT_REFUSED != 0) {
+        const int on = 1;
+        setsockopt(fd(s), IPPROTO_IP, REPORT_REFUSED, &on, sizeof on);
+    }
     return static_cast<int>(::sendto(fd(s), static_cast<const void*>(buf), len, flags, to,
                                      static_cast<socklen_t>(tolen)));
 }

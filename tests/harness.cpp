@@ -177,9 +177,11 @@ bool on_wine()
 
 std::vector<std::string> program_command(const std::string& name)
 {
+    // PROGRAM_DIR: the programs as a user got them (installed, or unpacked from the zip).
+    const char* given = std::getenv("PROGRAM_DIR");
     if (on_wine())
-        return {WINE, std::string(WINDOWS_PROGRAM_DIR) + "/" + name + ".exe"};
-    return {std::string(NATIVE_PROGRAM_DIR) + "/" + name};
+        return {WINE, (given != nullptr ? given : WINDOWS_PROGRAM_DIR) + ("/" + name + ".exe")};
+    return {(given != nullptr ? given : NATIVE_PROGRAM_DIR) + ("/" + name)};
 }
 
 namespace {

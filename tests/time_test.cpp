@@ -255,6 +255,17 @@ INSTANTIATE_TEST_SUITE_P(
                                 kWineServerCalls}),
     by_name<FailureCase>);
 
+// Where the system has no IP_RECVERR (the BSDs, macOS), nothing reports the refused
+// request: with no server, the client waits for an answer that does not come.
+TEST(TimeClient, WithoutRecverrWaitsWhenNoServerAnswers)
+{
+    if (on_wine())
+        GTEST_SKIP() << "a build of the POSIX layer alone";
+    Program client("timeclient-without-recverr");
+    EXPECT_EQ(client.wait_exit(1s), kTimedOut);
+    EXPECT_EQ(client.console(), "");
+}
+
 // The final character is the exit status: its code, or 255 (-1) when the input has ended.
 struct FinalCase {
     const char* name;

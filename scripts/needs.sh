@@ -1,0 +1,61 @@
+# Sourced by the scripts: each says what it needs, then install_missing brings what this
+# machine lacks, with apt-get on Debian and Ubuntu.
+
+missing=()
+
+# need PACKAGE PATH: PACKAGE (Debian's name) brings PATH.
+need() {
+    [ -e "$2" ] || missing+=("$1")
+}
+
+install_missing() {
+    [ ${#missing[@]} -gt 0 ] || return 0
+    if ! command -v apt-get > /dev/null; then
+        echo "$(basename "$0"): missing here, and no apt-get to install them (Debian's names):" >&2
+        printf '  %s\n' "${missing[@]}" >&2
+        exit 1
+    fi
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "$(basename "$0"): installing with apt-get: ${missing[*]}"
+    "${sudo[@]}" apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
+    missing=()
+}
+
+# What building the programs takes.
+need_build() {
+    need cmake /usr/bin/cmake
+    need make /usr/bin/make
+    need g++ /usr/bin/g++
+}
+
+# What the demo takes besides: a namespace of its own, and the consoles in UTF-8.
+need_demo() {
+    need util-linux /usr/bin/unshare
+    need iproute2 /bin/ip
+    need libc-bin /usr/bin/iconv
+}
+
+# What making the packages takes besides: the Windows build, and dpkg's tools.
+need_packaging() {
+    need g++-mingw-w64-x86-64 /usr/bin/x86_64-w64-mingw32-g++
+    need dpkg-dev /usr/bin/dpkg-shlibdeps
+    need file /usr/bin/file
+}
+
+# What the tests take besides: GoogleTest, a real RFC 868 peer, Wine, a second compiler,
+# the static analysers, and what checks the packages.
+need_tests() {
+    need libgtest-dev /usr/include/gtest/gtest.h
+    need rdate /usr/sbin/rdate
+    need wine64 /usr/lib/wine/wine64
+    need clang /usr/bin/clang++
+    need clang-tidy /usr/bin/clang-tidy
+    need cppcheck /usr/bin/cppcheck
+    need clang-format /usr/bin/clang-format
+    need lintian /usr/bin/lintian
+    need libcap2-bin /usr/sbin/setcap
+    need util-linux /usr/bin/setpriv
+}
