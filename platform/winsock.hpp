@@ -168,6 +168,7 @@ inline int sendto(SOCKET s, const char* buf, std::size_t len, int flags, const s
     using namespace winsock_detail;
     // Winsock reports a datagram that the destination port refused (ICMP port unreachable)
     // to the socket's next receive; Linux does so only when asked.
+    // cppcheck-suppress knownConditionTrueFalse ; a constant of the system's
     if (REPORT_REFUSED != 0) {
         const int on = 1;
         setsockopt(fd(s), IPPROTO_IP, REPORT_REFUSED, &on, sizeof on);

@@ -31,11 +31,14 @@ need_build() {
     need g++ /usr/bin/g++
 }
 
-# What the demo takes besides: a namespace of its own, and the consoles in UTF-8.
+# What the demo takes besides: a namespace of its own, the consoles in UTF-8, and the
+# capture of what crosses the loopback.
 need_demo() {
     need util-linux /usr/bin/unshare
     need iproute2 /bin/ip
     need libc-bin /usr/bin/iconv
+    need python3-scapy /usr/lib/python3/dist-packages/scapy
+    need tcpdump /usr/bin/tcpdump
 }
 
 # What making the packages takes besides: the Windows build, and dpkg's tools.

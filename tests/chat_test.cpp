@@ -311,9 +311,7 @@ TEST_P(SetUpFailure, PrintsItsTextsAndWaitsForTheFinalCharacter)
     if (c.setup == Setup::NoAccept)
         options.refused_calls = {SYS_accept, SYS_accept4};
     if (c.setup == Setup::UnknownServer) {
-        // Names are looked up in this test's hosts file alone, which knows none.
-        lay_over("/etc/nsswitch.conf", "hosts: files\n");
-        lay_over("/etc/hosts", "127.0.0.1 localhost\n");
+        know_this_host();
         options.args = {"nowhere.invalid"};
         holder = tcp_listen(kPort);
     }
@@ -353,19 +351,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Across two machines: the client names the server by address, or by a name that only
 // this test's hosts file knows; the server names the client by its own address.
-struct RemoteCase {
-    const char* name;
-    const char* server;
-};
-
 class ChatAcrossHosts : public testing::TestWithParam<RemoteCase> {};
 
 TEST_P(ChatAcrossHosts, ChatWithTheServerNamedOnTheCommandLine)
 {
     SKIP_UNDER_WINE(kWineOneHost);
     SecondHost second;
-    lay_over("/etc/nsswitch.conf", "hosts: files\n");
-    lay_over("/etc/hosts", std::string(kThisHost) + " tp-serveur.test\n");
+    know_this_host();
     Program server("chatserver");
     ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
     Options options = kUtc;
@@ -394,10 +386,7 @@ TEST_P(ChatAcrossHosts, ChatWithTheServerNamedOnTheCommandLine)
         << client.console();
 }
 
-INSTANTIATE_TEST_SUITE_P(Chat, ChatAcrossHosts,
-                         testing::Values(RemoteCase{"ByAddress", kThisHost},
-                                         RemoteCase{"ByName", "tp-serveur.test"}),
-                         by_name<RemoteCase>);
+INSTANTIATE_TEST_SUITE_P(Chat, ChatAcrossHosts, kRemoteCases, by_name<RemoteCase>);
 
 TEST(ChatServer, WarnsWhenTheClientHasGoneAndGoesOn)
 {

@@ -86,9 +86,23 @@ class SecondHost {
 constexpr const char* kThisHost = "192.0.2.1";
 constexpr const char* kSecondHost = "192.0.2.2";
 
+// How a client on the second host names this one: by address, or by a name that only the
+// test's own hosts file knows (see know_this_host).
+struct RemoteCase {
+    const char* name;
+    const char* server;
+};
+constexpr const char* kThisHostName = "tp-serveur.test";
+const auto kRemoteCases =
+    testing::Values(RemoteCase{"ByAddress", kThisHost}, RemoteCase{"ByName", kThisHostName});
+
 // Lays `content` over the file at `path` for this test process and every program that it
 // starts afterwards (a private mount namespace), as /etc/hosts or /etc/nsswitch.conf.
 void lay_over(const std::string& path, const std::string& content);
+
+// Names are looked up in the test's own hosts file alone, which knows this host by
+// kThisHostName, and localhost.
+void know_this_host();
 
 // True when the programs under test are the Windows build, run by Wine: when CTest gives
 // the test PROGRAMS=windows.

@@ -359,19 +359,13 @@ TEST(TimePair, ClientShowsTheServersTime)
 
 // Across two machines: the client names the server by address, or by a name that only
 // this test's hosts file knows; the server names the client by its own address.
-struct RemoteCase {
-    const char* name;
-    const char* server;
-};
-
 class TimeAcrossHosts : public testing::TestWithParam<RemoteCase> {};
 
 TEST_P(TimeAcrossHosts, TimeFromTheServerNamedOnTheCommandLine)
 {
     SKIP_UNDER_WINE(kWineOneHost);
     SecondHost second;
-    lay_over("/etc/nsswitch.conf", "hosts: files\n");
-    lay_over("/etc/hosts", std::string(kThisHost) + " tp-serveur.test\n");
+    know_this_host();
     Program server("timeserver");
     await_bound(server);
     const std::time_t before = std::time(nullptr);
@@ -392,10 +386,7 @@ TEST_P(TimeAcrossHosts, TimeFromTheServerNamedOnTheCommandLine)
     EXPECT_EQ(client.wait_exit(5s), '\n');
 }
 
-INSTANTIATE_TEST_SUITE_P(Time, TimeAcrossHosts,
-                         testing::Values(RemoteCase{"ByAddress", kThisHost},
-                                         RemoteCase{"ByName", "tp-serveur.test"}),
-                         by_name<RemoteCase>);
+INSTANTIATE_TEST_SUITE_P(Time, TimeAcrossHosts, kRemoteCases, by_name<RemoteCase>);
 
 TEST(TimePeers, RdateReadsTheServersTime)
 {
