@@ -49,7 +49,7 @@ need_packaging() {
 }
 
 # What the tests take besides: GoogleTest, a real RFC 868 peer, Wine, a second compiler,
-# the static analysers, and what checks the packages.
+# the static analysers (which read git's list of files), and what checks the packages.
 need_tests() {
     need libgtest-dev /usr/include/gtest/gtest.h
     need rdate /usr/sbin/rdate
@@ -61,4 +61,5 @@ need_tests() {
     need lintian /usr/bin/lintian
     need libcap2-bin /usr/sbin/setcap
     need util-linux /usr/bin/setpriv
+    need git /usr/bin/git
 }

@@ -215,8 +215,10 @@ class WineServer {
   public:
     explicit WineServer(const std::string& prefix_template)
     {
-        char dir[] = "/tmp/wine-test-XXXXXX";
-        if (mkdtemp(dir) == nullptr)
+        // Beside the template, on its file system, where its files can be linked (/tmp may
+        // be another, a tmpfs).
+        std::string dir = prefix_template + "-test-XXXXXX";
+        if (mkdtemp(dir.data()) == nullptr)
             fail("mkdtemp");
         dir_ = dir;
         const std::string prefix = dir_ + "/prefix";
