@@ -36,6 +36,7 @@ inline int cut_to_buffer(int received, int buffer_size)
 }
 
 // Texts. The accented letters are single ISO-8859-1 bytes.
+
 // The command line. The usage line goes to standard error on wrong use; with -h or
 // --help it goes to standard output, and the line that says what the program does with it.
 constexpr const char* SERVER_USAGE = "Utilisation : timeserver\n";
