@@ -177,6 +177,20 @@ INSTANTIATE_TEST_SUITE_P(
         TypedCase{"LastLineWithoutLineFeed", "salut\nbye", true, true, {"salut\n", "bye"}}),
     by_name<TypedCase>);
 
+// Types `typed` at the server and plays the conversation out, `records` of them: both
+// consoles reach their closing texts, and each program ends with status 0 on its final
+// character.
+void play_out(Program& server, Program& client, const std::string& typed, size_t records)
+{
+    server.type(typed);
+    ASSERT_TRUE(client.wait_for(kClientEnd, turns(records))) << client.console();
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
+    server.type("q\n");
+    client.type("q\n");
+    EXPECT_EQ(server.wait_exit(5s), 0);
+    EXPECT_EQ(client.wait_exit(5s), 0);
+}
+
 TEST(ChatPair, ConversationAsSeenOnBothConsoles)
 {
     const std::time_t started = std::time(nullptr);
@@ -190,13 +204,7 @@ TEST(ChatPair, ConversationAsSeenOnBothConsoles)
     ASSERT_TRUE(server.wait_for(kPrompt, 5s));
 
     const std::string long_line(300, 'z');
-    server.type("salut\n\n" + long_line + "\nbye\n");
-    ASSERT_TRUE(client.wait_for(kClientEnd, turns(6))) << client.console();
-    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
-    server.type("q\n");
-    client.type("q\n");
-    EXPECT_EQ(server.wait_exit(5s), 0);
-    EXPECT_EQ(client.wait_exit(5s), 0);
+    play_out(server, client, "salut\n\n" + long_line + "\nbye\n", 6);
 
     EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + kNewClient +
                             repeat(kSent, 6) + kServerClosing,
@@ -369,13 +377,7 @@ TEST_P(ChatAcrossHosts, ChatWithTheServerNamedOnTheCommandLine)
                                 5s))
         << client.console();
 
-    server.type("salut\nbye\n");
-    ASSERT_TRUE(client.wait_for(kClientEnd, turns(2))) << client.console();
-    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
-    server.type("q\n");
-    client.type("q\n");
-    EXPECT_EQ(server.wait_exit(5s), 0);
-    EXPECT_EQ(client.wait_exit(5s), 0);
+    play_out(server, client, "salut\nbye\n", 2);
     EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + new_client(kSecondHost) +
                             repeat(kSent, 2) + kServerClosing,
                         server.console()))

@@ -354,19 +354,30 @@ void Program::end_input()
     in_ = -1;
 }
 
-bool Program::read_some(Clock::time_point deadline)
+namespace {
+
+// Appends what the pipe `fd` holds by the deadline to `into`; false when nothing came, and
+// once the pipe has ended (it is then closed, and `fd` is -1).
+bool read_pipe(int& fd, std::string& into, Clock::time_point deadline)
 {
-    if (out_fd_ < 0 || !wait_readable(out_fd_, deadline))
+    if (fd < 0 || !wait_readable(fd, deadline))
         return false;
     char buf[4096];
-    const ssize_t n = read(out_fd_, buf, sizeof buf);
+    const ssize_t n = read(fd, buf, sizeof buf);
     if (n <= 0) {
-        close(out_fd_);
-        out_fd_ = -1;
+        close(fd);
+        fd = -1;
         return false;
     }
-    out_.append(buf, static_cast<size_t>(n));
+    into.append(buf, static_cast<size_t>(n));
     return true;
+}
+
+} // namespace
+
+bool Program::read_some(Clock::time_point deadline)
+{
+    return read_pipe(out_fd_, out_, deadline);
 }
 
 bool Program::wait_for(const std::string& text, Seconds timeout, size_t from)
@@ -412,12 +423,7 @@ int Program::wait_exit(Seconds timeout)
     }
     // What the program wrote there is all in the pipe by now; what Wine's helpers might
     // still hold open is not waited for.
-    char buf[4096];
-    while (err_fd_ >= 0 && wait_readable(err_fd_, Clock::now() + std::chrono::milliseconds(200))) {
-        const ssize_t n = read(err_fd_, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        err_.append(buf, static_cast<size_t>(n));
+    while (read_pipe(err_fd_, err_, Clock::now() + std::chrono::milliseconds(200))) {
     }
     return status_;
 }
