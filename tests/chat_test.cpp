@@ -32,7 +32,6 @@ std::string new_client(const std::string& address)
            ":{N}\n Entrez un message pour discuter avec lui \n\nPour quitter la conversation "
            "tapez \"bye\" \n";
 }
-const std::string kNewClient = new_client("127.0.0.1");
 const std::string kSent = "\n> (Msg envoy\x82)\n";
 const std::string kNotSent = "\n> /! Msg non envoy\x82. V\x82rifer si le client est connect\x82 \n";
 const std::string kPrompt = "\n> ";
@@ -54,8 +53,10 @@ std::string connected(const std::string& address)
 const std::string kConnected = connected("127.0.0.1");
 const std::string kNoServer =
     "Impossible de se connecter.\n V\x82rifier si le serveur est en ligne\n";
-const std::string kUnknownServer =
-    "Impossible de trouver le serveur nowhere.invalid. V\x82rifier son nom ou son adresse\n";
+std::string unknown_server(const std::string& name)
+{
+    return "Impossible de trouver le serveur " + name + ". V\x82rifier son nom ou son adresse\n";
+}
 const std::string kClientEnd = "Fin de la discussion. \nBye!";
 
 std::string record(const std::string& text)
@@ -83,25 +84,65 @@ std::string shown(const std::vector<std::string>& texts)
 void expect_one_start_time(const std::vector<std::string>& captured, std::time_t started)
 {
     ASSERT_FALSE(captured.empty());
-    const auto plausible = calendar_lines(started - 1, std::time(nullptr) + 1);
+    const auto plausible = calendar_lines(started - 1, std::time(nullptr) + 1, "UTC");
     EXPECT_NE(std::find(plausible.begin(), plausible.end(), captured[0]), plausible.end())
         << "time stamp " << captured[0];
     for (const auto& stamp : captured)
         EXPECT_EQ(stamp, captured[0]);
 }
 
-Options in_utc()
-{
-    Options options;
-    options.env["TZ"] = "UTC";
-    return options;
-}
-const Options kUtc = in_utc();
+const Options kUtc = in_zone("UTC");
 
 // A deadline for waits that span `turns` of the server's one-second pause.
 Seconds turns(size_t n)
 {
     return Seconds(5.0 + 1.5 * static_cast<double>(n));
+}
+// The least time between two records, or between the last and the hang-up: the server's
+// pause, less what reading late may take off.
+constexpr auto kPause = 800ms;
+
+// The server's console up to its closing texts: `sent` lines called sent, then `not_sent`
+// called not sent, then `tail`.
+std::string server_console(size_t sent, size_t not_sent = 0, const std::string& tail = "",
+                           const std::string& client = "127.0.0.1")
+{
+    return kServerHeading + kServerSocket + kServerWaiting + new_client(client) +
+           repeat(kSent, sent) + repeat(kNotSent, not_sent) + tail + kServerClosing;
+}
+
+// Starts the chat server, and connects to it as its client.
+void connect_to(Program& server, Socket& peer)
+{
+    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
+    peer = tcp_connect(kPort, 5s);
+    ASSERT_TRUE(peer);
+}
+
+// Reads the records in order, each at least the server's pause after the one before;
+// with `hang_up`, the server then hangs up, after the pause that follows the last.
+void expect_records(const Socket& peer, const std::vector<std::string>& texts, bool hang_up)
+{
+    auto last = Clock::now() - kPause;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record(texts[i])) << "record " << i;
+        EXPECT_GE(Clock::now() - last, kPause) << "record " << i << " came before the pause";
+        last = Clock::now();
+    }
+    if (hang_up) {
+        EXPECT_TRUE(wait_closed(peer, turns(1))) << "the server must hang up after the last";
+        EXPECT_GE(Clock::now() - last, kPause) << "the server hung up before its pause";
+    }
+}
+
+// The server has printed its closing texts: its port is free again (the listening socket
+// is closed) while it waits for the final character, and that ends it with status 0.
+void expect_server_ends(Program& server)
+{
+    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
+    EXPECT_FALSE(wait_bound(Transport::Tcp, kPort, 0s)) << "the server still listens";
+    server.type("q\n"); // the final character, if nothing typed is left for it
+    EXPECT_EQ(server.wait_exit(5s), 0);
 }
 
 // The server's side: what is typed, and what must cross the wire.
@@ -119,26 +160,18 @@ TEST_P(ServerRecords, SendsEachReadAsOneZeroPaddedRecord)
 {
     const TypedCase& c = GetParam();
     Program server("chatserver");
-    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
-    Socket peer = tcp_connect(kPort, 5s);
-    ASSERT_TRUE(peer);
+    Socket peer;
+    ASSERT_NO_FATAL_FAILURE(connect_to(server, peer));
     server.type(c.typed);
     if (c.input_ends)
         server.end_input();
+    ASSERT_NO_FATAL_FAILURE(expect_records(peer, c.records, true));
+    expect_server_ends(server);
 
-    for (const auto& text : c.records)
-        ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record(text)) << "record " << text;
-    EXPECT_TRUE(wait_closed(peer, turns(1))) << "the server must hang up after the last record";
-
-    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
-    server.type("q\n"); // the final character, if nothing typed is left for it
-    EXPECT_EQ(server.wait_exit(5s), 0);
-
-    std::string expected = kServerHeading + kServerSocket + kServerWaiting + kNewClient +
-                           repeat(kSent, c.records.size()) + (c.farewell ? "" : kPrompt) +
-                           kServerClosing;
     std::vector<std::string> numbers;
-    EXPECT_TRUE(matches(expected, server.console(), &numbers)) << server.console();
+    EXPECT_TRUE(matches(server_console(c.records.size(), 0, c.farewell ? "" : kPrompt),
+                        server.console(), &numbers))
+        << server.console();
     if (numbers.size() == 3) {
         EXPECT_EQ(numbers[2], std::to_string(local_port(peer))) << "the client's port";
     }
@@ -184,10 +217,8 @@ void play_out(Program& server, Program& client, const std::string& typed, size_t
 {
     server.type(typed);
     ASSERT_TRUE(client.wait_for(kClientEnd, turns(records))) << client.console();
-    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1))) << server.console();
-    server.type("q\n");
+    expect_server_ends(server);
     client.type("q\n");
-    EXPECT_EQ(server.wait_exit(5s), 0);
     EXPECT_EQ(client.wait_exit(5s), 0);
 }
 
@@ -206,10 +237,7 @@ TEST(ChatPair, ConversationAsSeenOnBothConsoles)
     const std::string long_line(300, 'z');
     play_out(server, client, "salut\n\n" + long_line + "\nbye\n", 6);
 
-    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + kNewClient +
-                            repeat(kSent, 6) + kServerClosing,
-                        server.console()))
-        << server.console();
+    EXPECT_TRUE(matches(server_console(6), server.console())) << server.console();
     std::vector<std::string> stamps;
     EXPECT_TRUE(
         matches(kClientHeading + kClientSocket + kConnected +
@@ -258,6 +286,9 @@ TEST_P(ClientShows, ExactlyTheBytesOfEachReceive)
         server.reset(c.ending == Ending::Reset);
 
     ASSERT_TRUE(client.wait_for(kClientEnd, 5s)) << client.console();
+    if (c.ending == Ending::StaysOpen) {
+        EXPECT_TRUE(wait_closed(server, 2s)) << "the client must close its socket when it ends";
+    }
     client.type("q\n");
     EXPECT_EQ(client.wait_exit(5s), 0);
     EXPECT_TRUE(matches(kClientHeading + kClientSocket + kConnected + shown(c.shown) + kClientEnd,
@@ -278,6 +309,12 @@ INSTANTIATE_TEST_SUITE_P(
                              {"a much longer first line\n", "hi\n"},
                              Ending::HangUp,
                              {"a much longer first line\n", "hi\n"}},
+                    // Only the bytes of this receive make a farewell, not those that an
+                    // earlier, longer one left in the buffer.
+                    PeerCase{"ShortPieceOverAnOldOneIsNoFarewell",
+                             {"aye\n", "b", "hi\n"},
+                             Ending::HangUp,
+                             {"aye\n", "b", "hi\n"}},
                     PeerCase{"NothingAfterTheZeroByte",
                              {with_nul("abc\n\0garbage", 12)},
                              Ending::HangUp,
@@ -294,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
     by_name<PeerCase>);
 
 // Failures of set-up: each program prints its texts, then waits for its final character.
-enum class Setup { NoServer, PortTaken, NoSocket, NoAccept, UnknownServer };
+enum class Setup { NoServer, PortTaken, NoSocket, NoAccept, UnknownServer, Ipv6Only };
 
 struct FailureCase {
     const char* name;
@@ -318,16 +355,17 @@ TEST_P(SetUpFailure, PrintsItsTextsAndWaitsForTheFinalCharacter)
         options.refused_calls = {SYS_socket};
     if (c.setup == Setup::NoAccept)
         options.refused_calls = {SYS_accept, SYS_accept4};
-    if (c.setup == Setup::UnknownServer) {
+    const bool named = c.setup == Setup::UnknownServer || c.setup == Setup::Ipv6Only;
+    if (named) {
         know_this_host();
-        options.args = {"nowhere.invalid"};
+        options.args = {c.setup == Setup::Ipv6Only ? kIpv6OnlyName : "nowhere.invalid"};
         holder = tcp_listen(kPort);
     }
     Program program(c.program, options);
     ASSERT_TRUE(program.wait_for(c.console.substr(c.console.size() - 20), 5s)) << program.console();
     EXPECT_EQ(program.wait_exit(300ms), kTimedOut) << "must wait for the final character";
     EXPECT_TRUE(matches(c.console, program.console())) << program.console();
-    if (c.setup == Setup::UnknownServer) {
+    if (named) {
         EXPECT_FALSE(tcp_accept(holder, 10ms)) << "a server that was not found was connected to";
     }
 }
@@ -345,16 +383,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FailureCase{"ClientWithoutServer", "chatclient", Setup::NoServer,
                                 kClientHeading + kClientSocket + kNoServer},
                     FailureCase{"ClientUnknownServer", "chatclient", Setup::UnknownServer,
-                                kClientHeading + kClientSocket + kUnknownServer},
+                                kClientHeading + kClientSocket + unknown_server("nowhere.invalid")},
+                    FailureCase{"ClientServerWithoutIPv4", "chatclient", Setup::Ipv6Only,
+                                kClientHeading + kClientSocket + unknown_server(kIpv6OnlyName)},
                     FailureCase{"ClientWithoutSocket", "chatclient", Setup::NoSocket,
-                                kClientHeading + kClientNoSocket + kNoServer, kWineServerCalls},
+                                kClientHeading + kClientNoSocket + kNoServer},
                     FailureCase{"ServerPortTaken", "chatserver", Setup::PortTaken,
                                 kServerHeading + kServerSocket + kServerClosing},
                     FailureCase{"ServerWithoutSocket", "chatserver", Setup::NoSocket,
-                                kServerHeading, kWineServerCalls},
+                                kServerHeading},
                     FailureCase{"ServerAcceptFails", "chatserver", Setup::NoAccept,
                                 kServerHeading + kServerSocket + kServerWaiting + kServerClosing,
-                                kWineServerCalls}),
+                                kWineAccepts}),
     by_name<FailureCase>);
 
 // Across two machines: the client names the server by address, or by a name that only
@@ -378,9 +418,7 @@ TEST_P(ChatAcrossHosts, ChatWithTheServerNamedOnTheCommandLine)
         << client.console();
 
     play_out(server, client, "salut\nbye\n", 2);
-    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + new_client(kSecondHost) +
-                            repeat(kSent, 2) + kServerClosing,
-                        server.console()))
+    EXPECT_TRUE(matches(server_console(2, 0, "", kSecondHost), server.console()))
         << server.console();
     EXPECT_TRUE(matches(kClientHeading + kClientSocket + connected(kThisHost) +
                             shown({"salut\n", "bye\n"}) + kClientEnd,
@@ -393,34 +431,27 @@ INSTANTIATE_TEST_SUITE_P(Chat, ChatAcrossHosts, kRemoteCases, by_name<RemoteCase
 TEST(ChatServer, WarnsWhenTheClientHasGoneAndGoesOn)
 {
     Program server("chatserver");
-    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s));
-    Socket peer = tcp_connect(kPort, 5s);
+    Socket peer;
+    ASSERT_NO_FATAL_FAILURE(connect_to(server, peer));
     server.type("one\n");
-    ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record("one\n"));
+    ASSERT_NO_FATAL_FAILURE(expect_records(peer, {"one\n"}, false));
     peer.reset(true);
     server.type("two\nthree\nbye\n");
     ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(4))) << server.console();
-    server.type("q\n");
-    EXPECT_EQ(server.wait_exit(5s), 0);
-    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + kNewClient + kSent +
-                            repeat(kNotSent, 3) + kServerClosing,
-                        server.console()))
-        << server.console();
+    expect_server_ends(server);
+    EXPECT_TRUE(matches(server_console(1, 3), server.console())) << server.console();
 }
 
 TEST(ChatServer, StartsAgainRightAfterAConversation)
 {
     for (int run = 1; run <= 2; ++run) {
         Program server("chatserver");
-        ASSERT_TRUE(server.wait_for("Attente d'un client", 5s))
-            << "run " << run << server.console();
-        Socket peer = tcp_connect(kPort, 5s);
+        Socket peer;
+        ASSERT_NO_FATAL_FAILURE(connect_to(server, peer)) << "run " << run;
         server.type("bye\n");
-        ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record("bye\n"));
-        ASSERT_TRUE(wait_closed(peer, turns(1)));
+        ASSERT_NO_FATAL_FAILURE(expect_records(peer, {"bye\n"}, true));
         peer.reset(); // the server's side of the connection now lingers in TIME_WAIT
-        server.type("q\n");
-        EXPECT_EQ(server.wait_exit(turns(1)), 0);
+        expect_server_ends(server);
     }
 }
 
@@ -477,7 +508,7 @@ TEST_P(ClientUnderNoise, ShowsEachReceiveExactlyAndEndsCleanly)
             pieces.push_back(piece.substr(0, piece.find('\0')));
         }
         // Every piece shown before the next chunk, so that the receives are as counted.
-        ASSERT_TRUE(client.wait_for_count(stamp, pieces.size() + 1, 5s)) << "chunk " << i;
+        ASSERT_TRUE(client.wait_for(stamp, 5s, pieces.size() + 1)) << "chunk " << i;
     }
     server.reset(c.ending == Ending::Reset);
     ASSERT_TRUE(client.wait_for(kClientEnd, 5s));
@@ -513,17 +544,12 @@ TEST(HostileInput, EveryByteButTheLineFeedArrivesInOrder)
             records.push_back(line.substr(at, kRecord - 1));
 
     Program server("chatserver");
-    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
-    Socket peer = tcp_connect(kPort, 5s);
-    ASSERT_TRUE(peer);
+    Socket peer;
+    ASSERT_NO_FATAL_FAILURE(connect_to(server, peer));
     server.type(typed);
-    for (size_t i = 0; i < records.size(); ++i)
-        ASSERT_EQ(read_exactly(peer, kRecord, turns(1)), record(records[i])) << "record " << i;
-    EXPECT_TRUE(wait_closed(peer, turns(1)));
-    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1)));
-    server.type("q\n");
-    EXPECT_EQ(server.wait_exit(5s), 0);
-    EXPECT_EQ(count_of(server.console(), "(Msg envoy\x82)"), records.size());
+    ASSERT_NO_FATAL_FAILURE(expect_records(peer, records, true));
+    expect_server_ends(server);
+    EXPECT_TRUE(matches(server_console(records.size()), server.console())) << server.console();
 }
 
 // Clients beyond the first wait in the backlog and are never served; the conversation
@@ -531,25 +557,19 @@ TEST(HostileInput, EveryByteButTheLineFeedArrivesInOrder)
 TEST(HostilePeers, ExtraClientsInTheBacklogChangeNothing)
 {
     Program server("chatserver");
-    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s));
-    Socket first = tcp_connect(kPort, 5s);
+    Socket first;
+    ASSERT_NO_FATAL_FAILURE(connect_to(server, first));
     ASSERT_TRUE(server.wait_for(kPrompt, 5s));
     std::vector<Socket> extra;
     extra.reserve(3);
     for (int i = 0; i < 3; ++i)
         extra.push_back(tcp_connect(kPort, 5s));
     server.type("salut\nbye\n");
-    EXPECT_EQ(read_exactly(first, kRecord, turns(1)), record("salut\n"));
-    EXPECT_EQ(read_exactly(first, kRecord, turns(1)), record("bye\n"));
+    ASSERT_NO_FATAL_FAILURE(expect_records(first, {"salut\n", "bye\n"}, true));
     for (const auto& s : extra)
         EXPECT_EQ(read_exactly(s, 1, 100ms), "") << "an extra client got bytes";
-    ASSERT_TRUE(server.wait_for("Fermeture du serveur", turns(1)));
-    server.type("q\n");
-    EXPECT_EQ(server.wait_exit(5s), 0);
-    EXPECT_TRUE(matches(kServerHeading + kServerSocket + kServerWaiting + kNewClient +
-                            repeat(kSent, 2) + kServerClosing,
-                        server.console()))
-        << server.console();
+    expect_server_ends(server);
+    EXPECT_TRUE(matches(server_console(2), server.console())) << server.console();
 }
 
 } // namespace

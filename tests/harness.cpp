@@ -72,13 +72,25 @@ bool wait_readable(int fd, Clock::time_point deadline)
 }
 
 // From here on, the given system calls of this process and of the programs it runs fail
-// as when the process has no descriptor left.
+// as when the process has no descriptor left; socket only for IPv4, so that a process may
+// still reach a local service (as Wine's programs reach their wineserver).
 bool refuse(const std::vector<long>& calls)
 {
-    std::vector<sock_filter> filter{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+    constexpr auto number = offsetof(seccomp_data, nr);
+    constexpr auto family = offsetof(seccomp_data, args);
+    const sock_filter refused = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE);
+    std::vector<sock_filter> filter;
     for (const long call : calls) {
-        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(call), 0, 1));
-        filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE));
+        const auto nr = static_cast<unsigned>(call);
+        filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, number));
+        if (call == SYS_socket) {
+            filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, nr, 0, 3));
+            filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, family));
+            filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_INET, 0, 1));
+        } else {
+            filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, nr, 0, 1));
+        }
+        filter.push_back(refused);
     }
     filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
     const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
@@ -213,7 +225,7 @@ void stop_orphans()
 // wineserver, started here and stopped by its id when the test ends.
 class WineServer {
   public:
-    explicit WineServer(const std::string& prefix_template)
+    WineServer(const std::string& prefix_template, const std::vector<long>& refused_calls)
     {
         // Beside the template, on its file system, where its files can be linked (/tmp may
         // be another, a tmpfs).
@@ -235,7 +247,11 @@ class WineServer {
         char socket[128];
         std::snprintf(socket, sizeof socket, "/tmp/.wine-%u/server-%lx-%lx/socket", getuid(),
                       static_cast<unsigned long>(st.st_dev), static_cast<unsigned long>(st.st_ino));
-        server_ = std::make_unique<Program>(std::vector<std::string>{WINESERVER, "-f", "-p5"});
+        // The system calls that a test makes fail, it makes fail where Wine makes them.
+        Options options;
+        options.refused_calls = refused_calls;
+        server_ =
+            std::make_unique<Program>(std::vector<std::string>{WINESERVER, "-f", "-p5"}, options);
         const auto deadline = Clock::now() + std::chrono::seconds(10);
         while (access(socket, F_OK) != 0 && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -253,10 +269,10 @@ class WineServer {
     std::unique_ptr<Program> server_;
 };
 
-void start_wine_server_once()
+void start_wine_server_once(const Options& options)
 {
     if (on_wine()) {
-        static const WineServer server(WINE_PREFIX_TEMPLATE);
+        static const WineServer server(WINE_PREFIX_TEMPLATE, options.refused_calls);
     }
 }
 
@@ -264,7 +280,7 @@ void start_wine_server_once()
 
 Program::Program(const std::string& name, const Options& options)
 {
-    start_wine_server_once();
+    start_wine_server_once(options);
     start(program_command(name), options);
 }
 
@@ -293,8 +309,10 @@ void Program::start(std::vector<std::string> command, const Options& options)
     if (pid_ < 0)
         fail("fork");
     if (pid_ == 0) {
-        // Nothing that a test starts outlives it.
+        // Nothing that a test starts outlives it, and it starts with the signal dispositions
+        // that a shell gives it (the test itself ignores SIGPIPE).
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        signal(SIGPIPE, SIG_DFL);
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         if (options.own_errors)
@@ -380,16 +398,7 @@ bool Program::read_some(Clock::time_point deadline)
     return read_pipe(out_fd_, out_, deadline);
 }
 
-bool Program::wait_for(const std::string& text, Seconds timeout, size_t from)
-{
-    const auto deadline = after(timeout);
-    while (folded(out_).find(text, from) == std::string::npos)
-        if (!read_some(deadline) && (out_fd_ < 0 || Clock::now() >= deadline))
-            return false;
-    return true;
-}
-
-bool Program::wait_for_count(const std::string& text, size_t count, Seconds timeout)
+bool Program::wait_for(const std::string& text, Seconds timeout, size_t count)
 {
     const auto deadline = after(timeout);
     while (count_of(folded(out_), text) < count)
@@ -531,8 +540,8 @@ void lay_over(const std::string& path, const std::string& content)
 void know_this_host()
 {
     lay_over("/etc/nsswitch.conf", "hosts: files\n");
-    lay_over("/etc/hosts",
-             std::string("127.0.0.1 localhost\n") + kThisHost + " " + kThisHostName + "\n");
+    lay_over("/etc/hosts", std::string("127.0.0.1 localhost\n") + kThisHost + " " + kThisHostName +
+                               "\n" + kIpv6OnlyHost + "\n");
 }
 
 bool matches(const std::string& pattern, const std::string& raw_console,
@@ -567,13 +576,29 @@ bool matches(const std::string& pattern, const std::string& raw_console,
     return c == console.size();
 }
 
-std::vector<std::string> calendar_lines(long first, long last)
+Options in_zone(const char* zone)
 {
+    Options options;
+    options.env["TZ"] = zone;
+    return options;
+}
+
+std::vector<std::string> calendar_lines(long first, long last, const char* zone)
+{
+    const char* own = std::getenv("TZ");
+    const std::string saved = own != nullptr ? own : "";
+    setenv("TZ", zone, 1);
+    tzset();
     std::vector<std::string> lines;
     for (long t = first; t <= last; ++t) {
         const std::time_t value = t;
         lines.emplace_back(std::ctime(&value));
     }
+    if (own != nullptr)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
     return lines;
 }
 

@@ -44,11 +44,9 @@ class Program {
 
     void type(const std::string& text) const; // to standard input
     void end_input();                         // closes standard input
-    // Waits until the folded console holds `text` (counting from `from`); false at the
+    // Waits until the folded console holds `text` at least `count` times; false at the
     // deadline.
-    bool wait_for(const std::string& text, Seconds timeout, size_t from = 0);
-    // Waits until the folded console holds `text` at least `count` times.
-    bool wait_for_count(const std::string& text, size_t count, Seconds timeout);
+    bool wait_for(const std::string& text, Seconds timeout, size_t count = 1);
     int wait_exit(Seconds timeout);
     const std::string& console() const { return out_; }
     const std::string& errors() const { return err_; } // once ended, with own_errors
@@ -100,8 +98,12 @@ const auto kRemoteCases =
 // starts afterwards (a private mount namespace), as /etc/hosts or /etc/nsswitch.conf.
 void lay_over(const std::string& path, const std::string& content);
 
+// A name that has an IPv6 address alone: for programs that speak IPv4, no server.
+constexpr const char* kIpv6OnlyName = "ipv6-seulement.test";
+constexpr const char* kIpv6OnlyHost = "2001:db8::1 ipv6-seulement.test";
+
 // Names are looked up in the test's own hosts file alone, which knows this host by
-// kThisHostName, and localhost.
+// kThisHostName, kIpv6OnlyName, and localhost.
 void know_this_host();
 
 // True when the programs under test are the Windows build, run by Wine: when CTest gives
@@ -116,9 +118,10 @@ bool on_wine();
             GTEST_SKIP() << "Wine differs from Windows here: " << (why);                           \
     } while (false)
 
-// Under Wine the sockets are made, bound and accepted by wineserver, not by the program's
-// process, whose system calls a test can make fail.
-constexpr const char* kWineServerCalls = "wineserver makes the sockets, out of the test's reach";
+// Under Wine a connection is accepted by wineserver, not by the program's process; and
+// wineserver accepts its own clients with the same call, which a test cannot then refuse.
+constexpr const char* kWineAccepts =
+    "wineserver accepts for the program, and its own clients with the same call";
 
 // Under Wine every socket lives in the test's own wineserver, in the test's own network
 // namespace, wherever the program runs.
@@ -147,8 +150,12 @@ size_t count_of(const std::string& text, const std::string& part);
 bool matches(const std::string& pattern, const std::string& raw_console,
              std::vector<std::string>* captured = nullptr);
 
-// The calendar text (ctime) of each second from `first` to `last`.
-std::vector<std::string> calendar_lines(long first, long last);
+// The programs run in the given time zone (TZ), whatever the test machine's own.
+Options in_zone(const char* zone);
+
+// The calendar text (ctime) of each second from `first` to `last` in the time zone `zone`,
+// as a program run in_zone(zone) writes it.
+std::vector<std::string> calendar_lines(long first, long last, const char* zone);
 
 // Plain sockets for playing a peer; every call has a deadline.
 class Socket {
