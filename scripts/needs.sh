@@ -49,7 +49,8 @@ need_packaging() {
 }
 
 # What the tests take besides: GoogleTest, a real RFC 868 peer, Wine, a second compiler,
-# the static analysers (which read git's list of files), and what checks the packages.
+# the static analysers (which read git's list of files), what checks the packages, a far
+# time zone, and python3 for the planted faults.
 need_tests() {
     need libgtest-dev /usr/include/gtest/gtest.h
     need rdate /usr/sbin/rdate
@@ -62,4 +63,6 @@ need_tests() {
     need libcap2-bin /usr/sbin/setcap
     need util-linux /usr/bin/setpriv
     need git /usr/bin/git
+    need tzdata /usr/share/zoneinfo/Pacific/Chatham
+    need python3 /usr/bin/python3
 }
