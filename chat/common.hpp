@@ -2,6 +2,8 @@
 // rule and the texts they print.
 #pragma once
 
+#include "platform/winsock.hpp"
+
 namespace chat {
 
 constexpr unsigned short CHAT_PORT = 1609;
@@ -13,6 +15,15 @@ constexpr int LISTEN_BACKLOG = 5;
 // The pauses of one turn: the server's after each line, the client's after each record.
 constexpr unsigned long SERVER_PAUSE_MS = 1000;
 constexpr unsigned long CLIENT_PAUSE_MS = 1;
+
+// A peer across a network may fall silent (a firewall that drops, a cable pulled): a
+// record it has not acknowledged after this many seconds ends the connection, and so
+// does a connection attempt that long unanswered (well within ten seconds: the system
+// notices on its next retransmission)...
+constexpr DWORD SILENCE_S = 8;
+// ...and, with nothing to send, keep-alive probes find it out: the first after 10 s of
+// silence, then one every 3 s, and Windows gives up after its 10th (40 s in all).
+constexpr tcp_keepalive KEEPALIVE = {1, 10000, 3000};
 
 // Every %c in the chat texts is this byte: é in the DOS code pages 437 and 850.
 constexpr int E_ACUTE = 0x82;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #if defined(_WIN32)
@@ -18,18 +19,29 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <mstcpip.h>
+
+// Windows' ws2ipdef.h names the connection time-out option; MinGW-w64's headers do not.
+#if !defined(TCP_MAXRT)
+#define TCP_MAXRT 5
+#endif
+
 #else
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <netdb.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using ULONG = std::uint32_t;
 
 // As on Windows, a socket is an unsigned handle: a distinct type from the descriptor that
 // the POSIX calls take, which also lets the operations below carry Winsock's signatures.
@@ -38,6 +50,17 @@ constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
 constexpr int SOCKET_ERROR = -1;
 constexpr int SD_BOTH = SHUT_RDWR;
 constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAETIMEDOUT = 10060;
+
+// Options that Winsock names and Linux has under other names or units (translated by
+// setsockopt and WSAIoctl below), with Winsock's own values.
+constexpr int TCP_MAXRT = 5; // DWORD seconds: how long a connection may go unanswered
+constexpr DWORD SIO_KEEPALIVE_VALS = 0x98000004;
+struct tcp_keepalive {
+    ULONG onoff;
+    ULONG keepalivetime;     // ms of silence before the first probe
+    ULONG keepaliveinterval; // ms between probes
+};
 
 struct WSADATA {
     WORD wVersion;
@@ -95,6 +118,23 @@ inline int socket_type(SOCKET s)
     int type = 0;
     socklen_t len = sizeof type;
     return getsockopt(fd(s), SOL_SOCKET, SO_TYPE, &type, &len) == 0 ? type : 0;
+}
+
+// A receive on a blocking socket that its time-out (SO_RCVTIMEO) ended: Winsock reports
+// WSAETIMEDOUT, where POSIX says EAGAIN as for a socket that would block.
+inline void timed_out_as_winsock(SOCKET s, long result)
+{
+    if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+        (fcntl(fd(s), F_GETFL) & O_NONBLOCK) == 0)
+        errno = ETIMEDOUT;
+}
+
+// Windows sends this many keep-alive probes before it gives a connection up.
+constexpr int KEEPALIVE_PROBES = 10;
+
+inline int seconds_from_ms(ULONG ms)
+{
+    return static_cast<int>((ms + 999) / 1000);
 }
 
 } // namespace winsock_detail
@@ -159,7 +199,9 @@ inline int send(SOCKET s, const char* buf, std::size_t len, int flags)
 
 inline int recv(SOCKET s, char* buf, std::size_t len, int flags)
 {
-    return static_cast<int>(::recv(winsock_detail::fd(s), static_cast<void*>(buf), len, flags));
+    const ssize_t n = ::recv(winsock_detail::fd(s), static_cast<void*>(buf), len, flags);
+    winsock_detail::timed_out_as_winsock(s, n);
+    return static_cast<int>(n);
 }
 
 inline int sendto(SOCKET s, const char* buf, std::size_t len, int flags, const sockaddr* to,
@@ -194,6 +236,7 @@ inline int recvfrom(SOCKET s, char* buf, std::size_t len, int flags, sockaddr* f
                                  fromlen != nullptr ? &from_len : nullptr);
     if (fromlen != nullptr)
         *fromlen = static_cast<int>(from_len);
+    timed_out_as_winsock(s, n);
     // A refused datagram shows in Winsock as a reset connection.
     if (n < 0 && errno == ECONNREFUSED && socket_type(s) == SOCK_DGRAM)
         errno = ECONNRESET;
@@ -237,6 +280,55 @@ inline int getaddrinfo(const char* node, const char* service, const addrinfo* hi
 // libc's getaddrinfo has Winsock's signature but reports errors of its own: the programs'
 // calls go to the one above.
 #define getaddrinfo winsock_detail::getaddrinfo
+
+// Winsock's options, in Winsock's units: SO_RCVTIMEO in DWORD milliseconds, TCP_MAXRT in
+// DWORD seconds (Linux's TCP_USER_TIMEOUT, which also bounds the connection's set-up).
+// Any other option is Linux's own.
+inline int setsockopt(SOCKET s, int level, int optname, const char* optval, std::size_t optlen)
+{
+    using namespace winsock_detail;
+    DWORD value = 0;
+    if (optlen >= sizeof value)
+        std::memcpy(&value, optval, sizeof value);
+    if (level == SOL_SOCKET && optname == SO_RCVTIMEO) {
+        const timeval wait{static_cast<time_t>(value / 1000),
+                           static_cast<suseconds_t>(value % 1000) * 1000};
+        return ::setsockopt(fd(s), level, optname, &wait, sizeof wait);
+    }
+    if (level == IPPROTO_TCP && optname == TCP_MAXRT) {
+        const unsigned int ms = value * 1000U;
+        return ::setsockopt(fd(s), level, TCP_USER_TIMEOUT, &ms, sizeof ms);
+    }
+    return ::setsockopt(fd(s), level, optname, static_cast<const void*>(optval),
+                        static_cast<socklen_t>(optlen));
+}
+
+// Winsock's control of a socket; of its codes, the keep-alive values: probes after
+// keepalivetime ms of silence, every keepaliveinterval ms, and Windows' count of them.
+inline int WSAIoctl(SOCKET s, DWORD code, void* in, std::size_t inlen, void* /*out*/,
+                    DWORD /*outlen*/, DWORD* returned, void* /*overlapped*/, void* /*routine*/)
+{
+    using namespace winsock_detail;
+    tcp_keepalive values{};
+    if (code != SIO_KEEPALIVE_VALS || in == nullptr || inlen < sizeof values) {
+        errno = EINVAL;
+        return SOCKET_ERROR;
+    }
+    std::memcpy(&values, in, sizeof values);
+    const int on = values.onoff != 0 ? 1 : 0;
+    const int idle = seconds_from_ms(values.keepalivetime);
+    const int interval = seconds_from_ms(values.keepaliveinterval);
+    if (returned != nullptr)
+        *returned = 0;
+    const bool set =
+        ::setsockopt(fd(s), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+        (on == 0 ||
+         (::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0 &&
+          ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
+          ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPCNT, &KEEPALIVE_PROBES,
+                       sizeof KEEPALIVE_PROBES) == 0));
+    return set ? 0 : SOCKET_ERROR;
+}
 
 inline int shutdown(SOCKET s, int how)
 {

@@ -16,6 +16,12 @@ constexpr const char* SERVER_ADDR = "127.0.0.1";
 // Any datagram is a request; only this much of it is kept, and none of it is read.
 constexpr int REQUEST_SIZE = 4096;
 
+// A server named on the command line may be far, and a datagram lost on the way: the
+// client then waits this long for the answer, asking again each time, at most this many
+// times; then its receive fails with WSAETIMEDOUT.
+constexpr DWORD ANSWER_WAIT_MS = 1000;
+constexpr int REQUESTS = 5;
+
 // The answer: seconds since 1900, modulo 2^32, in network byte order. Plain 32-bit
 // arithmetic both ways, so counts that wrapped after 2036-02-07 still convert back.
 inline std::uint32_t to_wire(time32 now)

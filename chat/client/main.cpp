@@ -20,6 +20,9 @@ int main(int argc, char* argv[])
     sockaddr_in sin{};
     char texteRecu[MSG_SIZE];
     time32 timer;
+    DWORD silence = SILENCE_S;
+    tcp_keepalive keepalive = KEEPALIVE;
+    DWORD returned;
     int n;
 
     use = use_of(argc, argv, 1);
@@ -53,7 +56,8 @@ int main(int argc, char* argv[])
     sin.sin_addr.s_addr = inet_addr(SERVER_ADDR);
     sin.sin_port = htons(CHAT_PORT);
     // A server named on the command line: its first IPv4 address. Nothing is sent to a
-    // server that cannot be found.
+    // server that cannot be found. Across a network, a server may fall silent: connecting
+    // then gives up, and a silent server ends the conversation as a farewell does.
     if (use == Use::Server) {
         hints.ai_family = AF_INET;
         if (getaddrinfo(argv[1], nullptr, &hints, &found) != 0) {
@@ -62,6 +66,10 @@ int main(int argc, char* argv[])
         }
         sin.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
         freeaddrinfo(found);
+        setsockopt(sock, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&silence),
+                   sizeof silence);
+        WSAIoctl(sock, SIO_KEEPALIVE_VALS, &keepalive, sizeof keepalive, nullptr, 0, &returned,
+                 nullptr, nullptr);
     }
     if (connect(sock, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == SOCKET_ERROR) {
         std::printf(CLIENT_CONNECT_FAILED, E_ACUTE);

@@ -21,6 +21,9 @@ int main(int argc, char* argv[])
     socklen_t recsize = sizeof csin;
     char texte[MSG_SIZE];
     int sock_err;
+    DWORD silence = SILENCE_S;
+    tcp_keepalive keepalive = KEEPALIVE;
+    DWORD returned;
     bool lu;
 
     // The server takes no argument: one given (a port, say) is refused, not passed over.
@@ -66,6 +69,12 @@ int main(int argc, char* argv[])
         goto fermeture;
     std::printf(SERVER_NEW_CLIENT, static_cast<int>(csock), inet_ntoa(csin.sin_addr),
                 htons(csin.sin_port));
+    // A client that falls silent ends the connection, whether a line waits for its
+    // acknowledgement or none is being sent: no later line is then called sent.
+    setsockopt(csock, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&silence),
+               sizeof silence);
+    WSAIoctl(csock, SIO_KEEPALIVE_VALS, &keepalive, sizeof keepalive, nullptr, 0, &returned,
+             nullptr, nullptr);
     std::puts(SERVER_INSTRUCTIONS);
 
     // One turn per console read: a line longer than a record is sent over several turns.

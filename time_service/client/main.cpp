@@ -17,6 +17,8 @@ int main(int argc, char* argv[])
     addrinfo hints{};
     addrinfo* found = nullptr;
     sockaddr_in sin{};
+    DWORD wait_ms = ANSWER_WAIT_MS;
+    int requests = 1;
     int len;
     int n;
     std::uint32_t reply = 0;
@@ -53,17 +55,23 @@ int main(int argc, char* argv[])
         }
         sin.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
         freeaddrinfo(found);
+        // Far away, a request or its answer may be lost: each wait has an end, and the
+        // request goes again.
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms),
+                   sizeof wait_ms);
+        requests = REQUESTS;
     }
 
     // The request is an empty datagram; sending it gives the socket its local port.
-    sendto(sock, nullptr, 0, 0, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
-
     // The first datagram from anyone is the answer. A calendar line comes only from a
     // whole one: a short answer is a failed receive (it holds no socket error, hence 0).
-    len = sizeof sin;
-    n = cut_to_buffer(recvfrom(sock, reinterpret_cast<char*>(&reply), sizeof reply, 0,
-                               reinterpret_cast<sockaddr*>(&sin), &len),
-                      sizeof reply);
+    do {
+        sendto(sock, nullptr, 0, 0, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+        len = sizeof sin;
+        n = cut_to_buffer(recvfrom(sock, reinterpret_cast<char*>(&reply), sizeof reply, 0,
+                                   reinterpret_cast<sockaddr*>(&sin), &len),
+                          sizeof reply);
+    } while (n == SOCKET_ERROR && WSAGetLastError() == WSAETIMEDOUT && --requests > 0);
     if (n != sizeof reply) {
         std::printf(CLIENT_RECEIVE_FAILED, n == SOCKET_ERROR ? WSAGetLastError() : 0);
     } else {
