@@ -222,10 +222,12 @@ void stop_orphans()
 // Under Wine, the sockets of a Windows program live in its wineserver process. So that
 // they live in this test's network namespace, each test process has a Wine prefix of its
 // own, made from the template that was prepared once for the run, and its own
-// wineserver, started here and stopped by its id when the test ends.
+// wineserver, started here and stopped by its id when the test ends. A second machine
+// has a prefix and a wineserver of its own, started in its namespace.
 class WineServer {
   public:
-    WineServer(const std::string& prefix_template, const std::vector<long>& refused_calls)
+    // `options`: where the wineserver runs (host), and which system calls fail there.
+    WineServer(const std::string& prefix_template, Options options)
     {
         // Beside the template, on its file system, where its files can be linked (/tmp may
         // be another, a tmpfs).
@@ -233,23 +235,19 @@ class WineServer {
         if (mkdtemp(dir.data()) == nullptr)
             fail("mkdtemp");
         dir_ = dir;
-        const std::string prefix = dir_ + "/prefix";
+        prefix_ = dir_ + "/prefix";
         // The system's files are linked, not copied; the registry, which Wine writes, is.
         Program copy({"/bin/sh", "-c",
                       "cp -al \"$0\" \"$1\" && cp --remove-destination \"$0\"/*.reg \"$1\"/",
-                      prefix_template, prefix});
+                      prefix_template, prefix_});
         if (copy.wait_exit(Seconds(60)) != 0)
             throw std::runtime_error("cannot copy the Wine prefix " + prefix_template);
-        setenv("WINEPREFIX", prefix.c_str(), 1);
-        setenv("WINEDEBUG", "-all", 1);
         struct stat st {};
-        stat(prefix.c_str(), &st);
+        stat(prefix_.c_str(), &st);
         char socket[128];
         std::snprintf(socket, sizeof socket, "/tmp/.wine-%u/server-%lx-%lx/socket", getuid(),
                       static_cast<unsigned long>(st.st_dev), static_cast<unsigned long>(st.st_ino));
-        // The system calls that a test makes fail, it makes fail where Wine makes them.
-        Options options;
-        options.refused_calls = refused_calls;
+        options.env["WINEPREFIX"] = prefix_;
         server_ =
             std::make_unique<Program>(std::vector<std::string>{WINESERVER, "-f", "-p5"}, options);
         const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -260,20 +258,41 @@ class WineServer {
     ~WineServer()
     {
         server_.reset();
-        stop_orphans();
         Program({"rm", "-rf", dir_}).wait_exit(Seconds(30));
     }
 
+    const std::string& prefix() const { return prefix_; }
+
   private:
     std::string dir_;
+    std::string prefix_;
     std::unique_ptr<Program> server_;
 };
 
+// The second machines' wineservers, by the id that names each machine.
+std::map<pid_t, std::unique_ptr<WineServer>> host_wine_servers;
+
 void start_wine_server_once(const Options& options)
 {
-    if (on_wine()) {
-        static const WineServer server(WINE_PREFIX_TEMPLATE, options.refused_calls);
-    }
+    if (!on_wine())
+        return;
+    // The system calls that a test makes fail, it makes fail where Wine makes them.
+    static const struct Main {
+        WineServer server;
+        explicit Main(const Options& options)
+            : server(WINE_PREFIX_TEMPLATE, [&] {
+                  Options own;
+                  own.refused_calls = options.refused_calls;
+                  return own;
+              }())
+        {
+            setenv("WINEPREFIX", server.prefix().c_str(), 1);
+            setenv("WINEDEBUG", "-all", 1);
+        }
+        Main(const Main&) = delete;
+        Main& operator=(const Main&) = delete;
+        ~Main() { stop_orphans(); }
+    } main(options);
 }
 
 } // namespace
@@ -281,6 +300,13 @@ void start_wine_server_once(const Options& options)
 Program::Program(const std::string& name, const Options& options)
 {
     start_wine_server_once(options);
+    const auto there = host_wine_servers.find(options.host);
+    if (options.host > 0 && there != host_wine_servers.end()) {
+        Options on_host = options;
+        on_host.env["WINEPREFIX"] = there->second->prefix();
+        start(program_command(name), on_host);
+        return;
+    }
     start(program_command(name), options);
 }
 
@@ -502,6 +528,13 @@ SecondHost::SecondHost()
                 pid_);
     run_or_fail({"/bin/ip", "link", "set", "eth0", "up"}, pid_);
     run_or_fail({"/bin/ip", "link", "set", "lo", "up"}, pid_);
+    if (on_wine()) {
+        start_wine_server_once({});
+        Options options;
+        options.host = pid_;
+        options.env["WINEDEBUG"] = "-all";
+        host_wine_servers[pid_] = std::make_unique<WineServer>(WINE_PREFIX_TEMPLATE, options);
+    }
     // A veth pair carries once both of its ends are up.
     const auto deadline = after(Seconds(5));
     while (!link_running("eth0")) {
@@ -513,8 +546,14 @@ SecondHost::SecondHost()
 
 SecondHost::~SecondHost()
 {
+    host_wine_servers.erase(pid_);
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
+}
+
+void fall_silent(const char* address, pid_t host)
+{
+    run_or_fail({"/bin/ip", "route", "add", "blackhole", std::string(address) + "/32"}, host);
 }
 
 void lay_over(const std::string& path, const std::string& content)
@@ -705,10 +744,12 @@ void send_all(const Socket& s, const std::string& bytes)
         fail("send");
 }
 
-Socket udp_socket(unsigned short port)
+Socket udp_socket(unsigned short port, bool all_interfaces)
 {
     Socket s(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in a = loopback(port);
+    sockaddr_in a = loopback(port);
+    if (all_interfaces)
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
     if (!s || bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
         fail("cannot bind UDP port " + std::to_string(port));
     return s;

@@ -14,6 +14,12 @@ namespace harness {
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
+// How long since `then`, in seconds, as a test states its upper bounds.
+inline double seconds_since(Clock::time_point then)
+{
+    return Seconds(Clock::now() - then).count();
+}
+
 // Moves this process (and so every program it starts) into a new network namespace whose
 // only interface is an up loopback, inside a new user namespace. Ports 37 and 1609 there
 // are this test's own. Fails the run with a clear message when the machine refuses.
@@ -68,8 +74,8 @@ class Program {
 
 // A second machine for this test: a network namespace of its own, joined to the test's
 // by a veth pair, 192.0.2.2/24 there and 192.0.2.1/24 here (a documentation range that
-// is routed nowhere). Programs run there with Options::host = pid(). It ends with the
-// object.
+// is routed nowhere). Programs run there with Options::host = pid(); under Wine, with a
+// wineserver of that machine's own. It ends with the object.
 class SecondHost {
   public:
     SecondHost();
@@ -81,6 +87,11 @@ class SecondHost {
   private:
     pid_t pid_ = -1;
 };
+
+// From now on the machine `host` (0: this test's own) sends nothing more to `address`: a
+// blackhole route drops its packets, acknowledgements and ICMP included, as a firewall
+// that drops them or a cable pulled would.
+void fall_silent(const char* address, pid_t host = 0);
 constexpr const char* kThisHost = "192.0.2.1";
 constexpr const char* kSecondHost = "192.0.2.2";
 
@@ -125,7 +136,8 @@ constexpr const char* kWineAccepts =
 
 // Under Wine every socket lives in the test's own wineserver, in the test's own network
 // namespace, wherever the program runs.
-constexpr const char* kWineOneHost = "wineserver makes the sockets, all on the test's own host";
+// Wine refuses some of Winsock's options (10042), which Windows has.
+constexpr const char* kWineNoMaxrt = "Wine refuses TCP_MAXRT (10042), which sets the time-out";
 
 // Names a data-driven case after its `name` field.
 template <typename Case>
@@ -181,7 +193,8 @@ std::string read_exactly(const Socket& s, size_t size, Seconds timeout);
 bool wait_closed(const Socket& s, Seconds timeout);
 void send_all(const Socket& s, const std::string& bytes);
 
-Socket udp_socket(unsigned short port = 0); // bound to 127.0.0.1:port when port is set
+// Bound to 127.0.0.1:port when port is set, or to every interface's address.
+Socket udp_socket(unsigned short port = 0, bool all_interfaces = false);
 void send_datagram(const Socket& s, unsigned short port, const std::string& bytes);
 // One datagram, or nothing at the deadline; `from_port` receives the sender's port.
 bool receive_datagram(const Socket& s, std::string& bytes, Seconds timeout,

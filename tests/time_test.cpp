@@ -51,7 +51,8 @@ std::string lookup_failed(const std::string& name)
 
 // Winsock's error numbers.
 constexpr int kAccess = 10013, kNoDescriptor = 10024, kInvalid = 10022, kNotSocket = 10038,
-              kInUse = 10048, kReset = 10054, kHostNotFound = 11001, kTryAgain = 11002;
+              kInUse = 10048, kReset = 10054, kNoAnswer = 10060, kHostNotFound = 11001,
+              kTryAgain = 11002;
 
 std::string big_endian(std::uint32_t value)
 {
@@ -379,7 +380,6 @@ class TimeAcrossHosts : public testing::TestWithParam<RemoteCase> {};
 
 TEST_P(TimeAcrossHosts, TimeFromTheServerNamedOnTheCommandLine)
 {
-    SKIP_UNDER_WINE(kWineOneHost);
     SecondHost second;
     know_this_host();
     Options options;
@@ -405,6 +405,47 @@ TEST(TimePeers, RdateReadsTheServersTime)
     EXPECT_NE(rdate.console().find(year), std::string::npos) << rdate.console();
     EXPECT_TRUE(server.wait_for(kRequest, 5s));
     EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
+}
+
+// A server's machine that answers nothing (see fall_silent): the client asks again
+// meanwhile, once a second, and within ten seconds its receive fails with Winsock's
+// time-out; then it waits for its final character.
+TEST(SilentServer, TimeClientAsksAgainThenGivesUp)
+{
+    SecondHost second;
+    fall_silent(kSecondHost);
+    Socket server = udp_socket(kPort, true);
+    Options options;
+    options.host = second.pid();
+    options.args = {kThisHost};
+    Program client("timeclient", options);
+    std::string request;
+    ASSERT_TRUE(receive_datagram(server, request, 10s)) << client.console();
+    const auto asked = Clock::now();
+    ASSERT_TRUE(client.wait_for("erreur", 12s)) << client.console();
+    EXPECT_LE(seconds_since(asked), 10.0);
+    size_t requests = 1;
+    while (receive_datagram(server, request, 10ms))
+        ++requests;
+    EXPECT_EQ(requests, 5U);
+    client.type("x\n");
+    EXPECT_EQ(client.wait_exit(5s), 'x');
+    EXPECT_TRUE(matches(failed(kClientReceiveFailed, kNoAnswer), client.console()))
+        << client.console();
+}
+
+// With no server named, the client asks its own machine as it always did: once, and it
+// waits for the answer without end, however long it takes.
+TEST(TimeClient, AtTheLoopbackAsksOnceAndWaits)
+{
+    Socket server = udp_socket(kPort);
+    Program client("timeclient");
+    client.end_input(); // so that only the receive can keep it waiting
+    std::string request;
+    ASSERT_TRUE(receive_datagram(server, request, 5s));
+    EXPECT_EQ(client.wait_exit(6s), kTimedOut) << client.console();
+    EXPECT_FALSE(receive_datagram(server, request, 10ms)) << "asked again";
+    EXPECT_EQ(client.console(), "");
 }
 
 } // namespace
