@@ -17,11 +17,26 @@ install_missing() {
     fi
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "$(basename "$0"): installing with apt-get: ${missing[*]}"
-    "${sudo[@]}" apt-get update -q
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    step "installing with apt-get: ${missing[*]}" "${sudo[@]}" apt-get update -q
+    step "" "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -q --no-install-recommends "${missing[@]}"
     missing=()
+}
+
+# step WHAT COMMAND...: says WHAT on one line (unless empty) and runs COMMAND with its
+# output kept in a log, which is shown only if it fails.
+step() {
+    local what=$1 log
+    shift
+    [ -z "$what" ] || echo "$(basename "$0"): $what"
+    log=$(mktemp)
+    if ! "$@" > "$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        echo "$(basename "$0"): failed: $*" >&2
+        exit 1
+    fi
+    rm -f "$log"
 }
 
 # What building the programs takes.
@@ -31,14 +46,15 @@ need_build() {
     need g++ /usr/bin/g++
 }
 
-# What the demo takes besides: a namespace of its own, the consoles in UTF-8, and the
-# capture of what crosses the loopback.
+# What the demo takes besides: a namespace of its own, the consoles in UTF-8, the capture
+# of what crosses the loopback, and the trace of each program's calls.
 need_demo() {
     need util-linux /usr/bin/unshare
     need iproute2 /bin/ip
     need libc-bin /usr/bin/iconv
     need python3-scapy /usr/lib/python3/dist-packages/scapy
     need tcpdump /usr/bin/tcpdump
+    need strace /usr/bin/strace
 }
 
 # What making the packages takes besides: the Windows build, and dpkg's tools.
@@ -50,7 +66,7 @@ need_packaging() {
 
 # What the tests take besides: GoogleTest, a real RFC 868 peer, Wine, a second compiler,
 # the static analysers (which read git's list of files), what checks the packages, a far
-# time zone, and python3 for the planted faults.
+# time zone, python3 for the planted faults, and a browser for the demo's page.
 need_tests() {
     need libgtest-dev /usr/include/gtest/gtest.h
     need rdate /usr/sbin/rdate
@@ -65,4 +81,5 @@ need_tests() {
     need git /usr/bin/git
     need tzdata /usr/share/zoneinfo/Pacific/Chatham
     need python3 /usr/bin/python3
+    need chromium /usr/bin/chromium
 }
