@@ -31,8 +31,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <netdb.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -131,6 +131,21 @@ inline void timed_out_as_winsock(SOCKET s, long result)
 
 // Windows sends this many keep-alive probes before it gives a connection up.
 constexpr int KEEPALIVE_PROBES = 10;
+
+// Linux's options for TCP_MAXRT and for the silence before the first keep-alive probe.
+// Other POSIX systems may lack them (the BSDs have no TCP_USER_TIMEOUT; macOS names the
+// second TCP_KEEPALIVE): there the option is refused, as Wine refuses TCP_MAXRT, and the
+// system's own limits hold.
+#if defined(TCP_USER_TIMEOUT)
+constexpr int UNANSWERED_LIMIT = TCP_USER_TIMEOUT;
+#else
+constexpr int UNANSWERED_LIMIT = 0;
+#endif
+#if defined(TCP_KEEPIDLE)
+constexpr int KEEPALIVE_IDLE = TCP_KEEPIDLE;
+#else
+constexpr int KEEPALIVE_IDLE = 0;
+#endif
 
 inline int seconds_from_ms(ULONG ms)
 {
@@ -297,7 +312,12 @@ inline int setsockopt(SOCKET s, int level, int optname, const char* optval, std:
     }
     if (level == IPPROTO_TCP && optname == TCP_MAXRT) {
         const unsigned int ms = value * 1000U;
-        return ::setsockopt(fd(s), level, TCP_USER_TIMEOUT, &ms, sizeof ms);
+        // cppcheck-suppress knownConditionTrueFalse ; a constant of the system's
+        if (UNANSWERED_LIMIT == 0) {
+            errno = ENOPROTOOPT;
+            return SOCKET_ERROR;
+        }
+        return ::setsockopt(fd(s), level, UNANSWERED_LIMIT, &ms, sizeof ms);
     }
     return ::setsockopt(fd(s), level, optname, static_cast<const void*>(optval),
                         static_cast<socklen_t>(optlen));
@@ -323,7 +343,8 @@ inline int WSAIoctl(SOCKET s, DWORD code, void* in, std::size_t inlen, void* /*o
     const bool set =
         ::setsockopt(fd(s), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
         (on == 0 ||
-         (::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0 &&
+         (KEEPALIVE_IDLE != 0 &&
+          ::setsockopt(fd(s), IPPROTO_TCP, KEEPALIVE_IDLE, &idle, sizeof idle) == 0 &&
           ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
           ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPCNT, &KEEPALIVE_PROBES,
                        sizeof KEEPALIVE_PROBES) == 0));
