@@ -340,11 +340,12 @@ inline int WSAIoctl(SOCKET s, DWORD code, void* in, std::size_t inlen, void* /*o
     const int interval = seconds_from_ms(values.keepaliveinterval);
     if (returned != nullptr)
         *returned = 0;
+    // cppcheck-suppress knownConditionTrueFalse ; a constant of the system's
+    const bool timed = KEEPALIVE_IDLE != 0;
     const bool set =
         ::setsockopt(fd(s), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
         (on == 0 ||
-         (KEEPALIVE_IDLE != 0 &&
-          ::setsockopt(fd(s), IPPROTO_TCP, KEEPALIVE_IDLE, &idle, sizeof idle) == 0 &&
+         (timed && ::setsockopt(fd(s), IPPROTO_TCP, KEEPALIVE_IDLE, &idle, sizeof idle) == 0 &&
           ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
           ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPCNT, &KEEPALIVE_PROBES,
                        sizeof KEEPALIVE_PROBES) == 0));

@@ -408,10 +408,7 @@ TEST_P(ChatAcrossHosts, ChatWithTheServerNamedOnTheCommandLine)
     know_this_host();
     Program server("chatserver");
     ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
-    Options options = kUtc;
-    options.host = second.pid();
-    options.args = {GetParam().server};
-    Program client("chatclient", options);
+    Program client("chatclient", second.client_of(GetParam().server));
     ASSERT_TRUE(client.wait_for("vous \x82"
                                 "crire",
                                 5s))
@@ -577,16 +574,11 @@ TEST(HostilePeers, ExtraClientsInTheBacklogChangeNothing)
 class SilentNetwork : public testing::Test {
   protected:
     // The server here, the client on the second machine naming it, and one line through.
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(start_chat()); }
-
-    void start_chat()
+    void SetUp() override
     {
         server.emplace("chatserver");
         ASSERT_TRUE(server->wait_for("Attente d'un client", 5s)) << server->console();
-        Options options = kUtc;
-        options.host = second.pid();
-        options.args = {kThisHost};
-        client.emplace("chatclient", options);
+        client.emplace("chatclient", second.client_of(kThisHost));
         ASSERT_TRUE(server->wait_for(kPrompt, 5s)) << server->console();
         server->type("salut\n");
         ASSERT_TRUE(client->wait_for("salut", turns(1))) << client->console();
@@ -639,10 +631,7 @@ TEST(SilentServer, ChatClientGivesUpConnectingWithinTenSeconds)
     SKIP_UNDER_WINE(kWineNoMaxrt);
     SecondHost second;
     fall_silent(kSecondHost);
-    Options options = kUtc;
-    options.host = second.pid();
-    options.args = {kThisHost};
-    Program client("chatclient", options);
+    Program client("chatclient", second.client_of(kThisHost));
     ASSERT_TRUE(client.wait_for(kClientSocket, 5s)) << client.console();
     const auto asked = Clock::now();
     ASSERT_TRUE(client.wait_for(kNoServer, 15s)) << client.console();

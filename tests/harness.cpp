@@ -544,6 +544,14 @@ SecondHost::SecondHost()
     }
 }
 
+Options SecondHost::client_of(const std::string& server) const
+{
+    Options options = in_zone("UTC");
+    options.host = pid_;
+    options.args = {server};
+    return options;
+}
+
 SecondHost::~SecondHost()
 {
     host_wine_servers.erase(pid_);

@@ -83,6 +83,8 @@ class SecondHost {
     SecondHost(const SecondHost&) = delete;
     SecondHost& operator=(const SecondHost&) = delete;
     pid_t pid() const { return pid_; }
+    // A client there, in the time zone UTC, that names `server`.
+    Options client_of(const std::string& server) const;
 
   private:
     pid_t pid_ = -1;

@@ -192,45 +192,48 @@ struct FailureCase {
 
 class TimeFailure : public testing::TestWithParam<FailureCase> {};
 
+// The failure's set-up: the options of the program that meets it. A server named by the
+// client is looked up in a hosts file that does not know it, or from a name server that
+// is not there; the port it would ask is `holder`'s.
+Options meet(Setup setup, Socket& holder)
+{
+    Options options;
+    options.unprivileged = setup == Setup::Unprivileged;
+    if (setup == Setup::NoSocket)
+        options.refused_calls = {SYS_socket};
+    if (setup == Setup::UnknownName || setup == Setup::Ipv6Only || setup == Setup::NameServerDown) {
+        lay_over("/etc/nsswitch.conf",
+                 setup == Setup::NameServerDown ? "hosts: dns\n" : "hosts: files\n");
+        lay_over("/etc/hosts", std::string("127.0.0.1 localhost\n") + kIpv6OnlyHost + "\n");
+        lay_over("/etc/resolv.conf", "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
+        options.args = {setup == Setup::Ipv6Only ? kIpv6OnlyName : "nowhere.invalid"};
+        holder = udp_socket(kPort);
+    }
+    return options;
+}
+
 TEST_P(TimeFailure, IsReportedWithItsNumberAndNothingHangs)
 {
     const FailureCase& c = GetParam();
     SKIP_UNDER_WINE(c.wine);
-    Options options;
-    Socket holder;
     // The port is another time server's: two may never share it.
     std::optional<Program> other;
     if (c.setup == Setup::PortTaken) {
         other.emplace("timeserver");
         ASSERT_NO_FATAL_FAILURE(await_bound(*other));
     }
-    options.unprivileged = c.setup == Setup::Unprivileged;
-    if (c.setup == Setup::NoSocket)
-        options.refused_calls = {SYS_socket};
-    const bool named = c.setup == Setup::UnknownName || c.setup == Setup::Ipv6Only ||
-                       c.setup == Setup::NameServerDown;
-    if (named) {
-        // The hosts file knows no such name; the name server, where asked, is not there.
-        lay_over("/etc/nsswitch.conf",
-                 c.setup == Setup::NameServerDown ? "hosts: dns\n" : "hosts: files\n");
-        lay_over("/etc/hosts", std::string("127.0.0.1 localhost\n") + kIpv6OnlyHost + "\n");
-        lay_over("/etc/resolv.conf", "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
-        options.args = {c.setup == Setup::Ipv6Only ? kIpv6OnlyName : "nowhere.invalid"};
-        holder = udp_socket(kPort);
-    }
-    Program program(c.program, options);
+    Socket holder;
+    Program program(c.program, meet(c.setup, holder));
     ASSERT_TRUE(program.wait_for("erreur", 5s)) << program.console();
     const bool waits = on_wine() && c.waits_on_windows;
-    if (waits) {
-        EXPECT_EQ(program.wait_exit(1s), kTimedOut) << program.console();
-    } else {
+    if (!waits)
         program.type("x\n");
-        EXPECT_EQ(program.wait_exit(5s), 'x') << program.console();
-    }
+    EXPECT_EQ(program.wait_exit(Seconds(waits ? 1 : 5)), waits ? kTimedOut : 'x')
+        << program.console();
     EXPECT_TRUE(matches(waits ? *c.waits_on_windows : c.console, program.console()))
         << program.console();
     std::string request;
-    if (named) {
+    if (holder) {
         EXPECT_FALSE(receive_datagram(holder, request, 10ms)) << "a request went out all the same";
     }
 }
@@ -346,14 +349,13 @@ TEST(HostilePeers, FloodGetsOneAnswerToTheFirstSender)
     EXPECT_EQ(server.wait_exit(5s), '\n');
 }
 
-// The pair: the server started, then the client with `options`; the client shows the
-// server's time of answering, and the server names the client by `client_address`.
-void expect_time_from_server(Options options, const std::string& client_address)
+// The pair: the server started, then the client with `options` (in UTC); the client shows
+// the server's time of answering, and the server names the client by `client_address`.
+void expect_time_from_server(const Options& options, const std::string& client_address)
 {
     Program server("timeserver");
     ASSERT_NO_FATAL_FAILURE(await_bound(server));
     const std::time_t before = std::time(nullptr);
-    options.env["TZ"] = "UTC";
     Program client("timeclient", options);
     ASSERT_TRUE(client.wait_for("\n", 5s)) << client.console();
     const auto plausible = calendar_lines(before, std::time(nullptr), "UTC");
@@ -371,7 +373,7 @@ void expect_time_from_server(Options options, const std::string& client_address)
 
 TEST(TimePair, ClientShowsTheServersTime)
 {
-    expect_time_from_server({}, "127.0.0.1");
+    expect_time_from_server(in_zone("UTC"), "127.0.0.1");
 }
 
 // Across two machines: the client names the server by address, or by a name that only
@@ -382,10 +384,7 @@ TEST_P(TimeAcrossHosts, TimeFromTheServerNamedOnTheCommandLine)
 {
     SecondHost second;
     know_this_host();
-    Options options;
-    options.host = second.pid();
-    options.args = {GetParam().server};
-    expect_time_from_server(options, kSecondHost);
+    expect_time_from_server(second.client_of(GetParam().server), kSecondHost);
 }
 
 INSTANTIATE_TEST_SUITE_P(Time, TimeAcrossHosts, kRemoteCases, by_name<RemoteCase>);
@@ -415,10 +414,7 @@ TEST(SilentServer, TimeClientAsksAgainThenGivesUp)
     SecondHost second;
     fall_silent(kSecondHost);
     Socket server = udp_socket(kPort, true);
-    Options options;
-    options.host = second.pid();
-    options.args = {kThisHost};
-    Program client("timeclient", options);
+    Program client("timeclient", second.client_of(kThisHost));
     std::string request;
     ASSERT_TRUE(receive_datagram(server, request, 10s)) << client.console();
     const auto asked = Clock::now();
