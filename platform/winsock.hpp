@@ -146,13 +146,40 @@ constexpr int KEEPALIVE_IDLE = TCP_KEEPIDLE;
 #else
 constexpr int KEEPALIVE_IDLE = 0;
 #endif
+#if defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+constexpr int KEEPALIVE_INTERVAL = TCP_KEEPINTVL;
+constexpr int KEEPALIVE_COUNT = TCP_KEEPCNT;
+#else
+constexpr int KEEPALIVE_INTERVAL = 0;
+constexpr int KEEPALIVE_COUNT = 0;
+#endif
 
 inline int seconds_from_ms(ULONG ms)
 {
     return static_cast<int>((ms + 999) / 1000);
 }
 
+// Winsock's socket. Winsock reports a datagram that the destination port refused (ICMP
+// port unreachable) to the socket's next receive; Linux does so only when asked, and it is
+// asked once, here, so that nothing stands between a request and its answer.
+inline SOCKET open_socket(int af, int type, int protocol)
+{
+    const int s = ::socket(af, type, protocol);
+    if (s < 0)
+        return INVALID_SOCKET;
+    // cppcheck-suppress knownConditionTrueFalse ; a constant of the system's
+    if (type == SOCK_DGRAM && REPORT_REFUSED != 0) {
+        const int on = 1;
+        ::setsockopt(s, IPPROTO_IP, REPORT_REFUSED, &on, sizeof on);
+    }
+    return static_cast<SOCKET>(s);
+}
+
 } // namespace winsock_detail
+
+// libc's socket has Winsock's arguments but not its result: the programs' calls go to the
+// one above.
+#define socket(af, type, protocol) winsock_detail::open_socket(af, type, protocol)
 
 inline int WSAStartup(WORD version, WSADATA* data)
 {
@@ -222,15 +249,7 @@ inline int recv(SOCKET s, char* buf, std::size_t len, int flags)
 inline int sendto(SOCKET s, const char* buf, std::size_t len, int flags, const sockaddr* to,
                   std::size_t tolen)
 {
-    using namespace winsock_detail;
-    // Winsock reports a datagram that the destination port refused (ICMP port unreachable)
-    // to the socket's next receive; Linux does so only when asked.
-    // cppcheck-suppress knownConditionTrueFalse ; a constant of the system's
-    if (REPORT_REFUSED != 0) {
-        const int on = 1;
-        setsockopt(fd(s), IPPROTO_IP, REPORT_REFUSED, &on, sizeof on);
-    }
-    return static_cast<int>(::sendto(fd(s), static_cast<const void*>(buf), len, flags, to,
+    return static_cast<int>(::sendto(winsock_detail::fd(s), static_cast<const void*>(buf), len, flags, to,
                                      static_cast<socklen_t>(tolen)));
 }
 
@@ -341,13 +360,13 @@ inline int WSAIoctl(SOCKET s, DWORD code, void* in, std::size_t inlen, void* /*o
     if (returned != nullptr)
         *returned = 0;
     // cppcheck-suppress knownConditionTrueFalse ; a constant of the system's
-    const bool timed = KEEPALIVE_IDLE != 0;
+    const bool timed = KEEPALIVE_IDLE != 0 && KEEPALIVE_INTERVAL != 0 && KEEPALIVE_COUNT != 0;
     const bool set =
         ::setsockopt(fd(s), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
         (on == 0 ||
          (timed && ::setsockopt(fd(s), IPPROTO_TCP, KEEPALIVE_IDLE, &idle, sizeof idle) == 0 &&
-          ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
-          ::setsockopt(fd(s), IPPROTO_TCP, TCP_KEEPCNT, &KEEPALIVE_PROBES,
+          ::setsockopt(fd(s), IPPROTO_TCP, KEEPALIVE_INTERVAL, &interval, sizeof interval) == 0 &&
+          ::setsockopt(fd(s), IPPROTO_TCP, KEEPALIVE_COUNT, &KEEPALIVE_PROBES,
                        sizeof KEEPALIVE_PROBES) == 0));
     return set ? 0 : SOCKET_ERROR;
 }

@@ -267,11 +267,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Where the system has no IP_RECVERR (the BSDs, macOS), nothing reports the refused
 // request: with no server, the client waits for an answer that does not come.
-TEST(TimeClient, WithoutRecverrWaitsWhenNoServerAnswers)
+TEST(TimeClient, WithoutLinuxOptionsWaitsWhenNoServerAnswers)
 {
     if (on_wine())
         GTEST_SKIP() << "a build of the POSIX layer alone";
-    Program client("timeclient-without-recverr");
+    Program client("timeclient-without-linux-options");
     client.end_input(); // so that only the receive can keep it waiting
     EXPECT_EQ(client.wait_exit(1s), kTimedOut);
     EXPECT_EQ(client.console(), "");

@@ -75,7 +75,7 @@ int main(int argc, char* argv[])
         std::printf(CLIENT_CONNECT_FAILED, E_ACUTE);
         goto fermeture;
     }
-    std::printf(CLIENT_CONNECTED, E_ACUTE, inet_ntoa(sin.sin_addr), htons(sin.sin_port));
+    std::printf(CLIENT_CONNECTED, E_ACUTE, inet_ntoa(sin.sin_addr), ntohs(sin.sin_port));
     std::printf(CLIENT_WAITING, E_ACUTE);
 
     // One receive is one record. Only the bytes it delivered are shown and tested, and a

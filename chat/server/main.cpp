@@ -68,7 +68,7 @@ int main(int argc, char* argv[])
     if (csock == INVALID_SOCKET)
         goto fermeture;
     std::printf(SERVER_NEW_CLIENT, static_cast<int>(csock), inet_ntoa(csin.sin_addr),
-                htons(csin.sin_port));
+                ntohs(csin.sin_port));
     // A client that falls silent ends the connection, whether a line waits for its
     // acknowledgement or none is being sent: no later line is then called sent.
     setsockopt(csock, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&silence),
