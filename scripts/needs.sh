@@ -46,15 +46,15 @@ need_build() {
     need g++ /usr/bin/g++
 }
 
-# What the demo takes besides: a namespace of its own, the consoles in UTF-8, the capture
-# of what crosses the loopback, and the trace of each program's calls.
+# What the demo takes besides: a namespace of its own (and ss, to show a socket's state),
+# the consoles in UTF-8, the packets decoded and printed, and each call's line of code.
 need_demo() {
     need util-linux /usr/bin/unshare
     need iproute2 /bin/ip
     need libc-bin /usr/bin/iconv
     need python3-scapy /usr/lib/python3/dist-packages/scapy
     need tcpdump /usr/bin/tcpdump
-    need strace /usr/bin/strace
+    need binutils /usr/bin/addr2line
 }
 
 # What making the packages takes besides: the Windows build, and dpkg's tools.
@@ -66,7 +66,8 @@ need_packaging() {
 
 # What the tests take besides: GoogleTest, a real RFC 868 peer, Wine, a second compiler,
 # the static analysers (which read git's list of files), what checks the packages, a far
-# time zone, python3 for the planted faults, and a browser for the demo's page.
+# time zone, python3 for the planted faults, a browser for the demo's page, Wireshark's
+# tshark for its captures, and tmux for two consoles of a learner's.
 need_tests() {
     need libgtest-dev /usr/include/gtest/gtest.h
     need rdate /usr/sbin/rdate
@@ -82,4 +83,6 @@ need_tests() {
     need tzdata /usr/share/zoneinfo/Pacific/Chatham
     need python3 /usr/bin/python3
     need chromium /usr/bin/chromium
+    need tshark /usr/bin/tshark
+    need tmux /usr/bin/tmux
 }

@@ -1,0 +1,116 @@
+# Sourced by scripts/demo: runs the programs traced on a private network, and shows what
+# they left. A program's label is its name, with -2, -3 for a second and third run.
+
+declare -A pids
+
+# Runs the program of LABEL with ARGS, its socket and console calls recorded into
+# WORK/LABEL.calls, each with the clock's readings before and after it and the line of
+# main that made it (libcalls.so, preloaded). Run in the background: it becomes the
+# program. CLIENT_NET, where set, is the network namespace it runs in; SERVER_BUILD, where
+# set, the build of its chatserver.
+traced() { # WORK LABEL ARGS...
+    local work=$1 label=$2 dir=$PWD/build-demo program=${2%-[0-9]}
+    shift 2
+    [ "$program" != chatserver ] || dir=${SERVER_BUILD:-$dir}
+    exec 3>&- 4>&- 5>&- # the consoles of the others
+    SOCKETS_TP_CALLS=$work/$label.calls LD_PRELOAD=$PWD/build-demo/libcalls.so \
+        exec ${CLIENT_NET:+nsenter --net="$CLIENT_NET"} "$dir/$program" "$@"
+}
+
+# Waits until FILE holds TEXT (COUNT times, or once), at most 20 seconds.
+wait_for() { # FILE TEXT [COUNT]
+    for _ in $(seq 400); do
+        [ "$(grep -ao -- "$2" "$1" 2> /dev/null | wc -l)" -ge "${3:-1}" ] && return 0
+        sleep 0.05
+    done
+    echo "$(basename "$0"): no \"$2\" from $1 in time" >&2
+    exit 1
+}
+
+# Starts a program whose console is written to through descriptor FD, and waits for TEXT.
+start() { # WORK LABEL TEXT FD ARGS...
+    local work=$1 label=$2 text=$3 fd=$4
+    shift 4
+    mkfifo "$work/$label.in"
+    traced "$work" "$label" "$@" < "$work/$label.in" > "$work/$label.out" &
+    pids[$label]=$!
+    eval "exec $fd> \"\$work/\$label.in\""
+    wait_for "$work/$label.out" "$text"
+}
+
+start_server() { # WORK LABEL [TEXT [FD]]
+    local waiting="Attente d'un client"
+    start "$1" "$2" "${3:-$waiting}" "${4:-3}"
+}
+
+start_client() { # WORK LABEL [TEXT [FD [ARGS...]]]
+    start "$1" "$2" "${3:-Attendez que le serveur}" "${4:-4}" "${@:5}"
+}
+
+# The chat ends on both sides, and each program reads its final character.
+finish_chat() { # WORK
+    wait_for "$1/chatclient.out" "Fin de la discussion"
+    wait_for "$1/chatserver.out" "Fermeture du serveur"
+    printf '\n' >&3
+    printf '\n' >&4
+    wait_programs
+    exec 3>&- 4>&-
+}
+
+wait_programs() {
+    local pid
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2> /dev/null || true
+    done
+    pids=()
+}
+
+# What the play did to a program, on its side of the timeline.
+note() { # WORK LABEL TEXT
+    echo "$(date +%s%N) $2 $3" >> "$1/notes"
+}
+
+# The packets that cross INTERFACE, into WORK/wire.pcap.
+capture() { # WORK INTERFACE
+    scripts/wire capture "$1/wire.pcap" "$2" > "$1/capture.out" &
+    capture_pid=$!
+    wait_for "$1/capture.out" capturing
+}
+
+stop_capture() {
+    kill -TERM "$capture_pid"
+    wait "$capture_pid" || true
+}
+
+# The exchanges that the timeline shows: JSON objects, as scripts/timeline reads them.
+exchanges() { # WORK OBJECTS
+    printf '[%s]\n' "$2" > "$1/exchanges.json"
+}
+
+# Runs COMMAND in a network namespace of its own, with only a loopback: ports 37 and 1609
+# are free there, and nothing needs privileges (as root, the network namespace alone).
+in_private_network() { # COMMAND...
+    if unshare --user --map-root-user --net true 2> /dev/null; then
+        unshare --user --map-root-user --net "$@"
+    elif [ "$(id -u)" -eq 0 ]; then
+        unshare --net "$@"
+    else
+        echo "$(basename "$0"): this machine refuses user namespaces; run it as root" >&2
+        exit 1
+    fi
+}
+
+# A console as UTF-8: the chat programs' é is code page 850's, the time programs' ISO-8859-1.
+show() { # TITLE FILE
+    local charset=ISO-8859-1
+    case $(basename "$2") in chat*) charset=CP850 ;; esac
+    printf '\n======== %s ========\n' "$1"
+    iconv -f "$charset" -t UTF-8 "$2"
+    printf '\n======== end of %s ========\n' "$1"
+}
+
+# The capture, printed outside the namespace, where tcpdump may read it.
+wire() { # TITLE FILTER
+    printf '\n======== %s ========\n' "$1"
+    tcpdump -nn -r "$work/wire.pcap" "$2" 2> /dev/null
+}

@@ -1,0 +1,335 @@
+// libcalls.so: records the socket and console calls of a program it is preloaded into
+// (LD_PRELOAD), for the learner's timelines.
+//
+// Each call is passed on to libc unchanged, between two readings of the real-time clock,
+// the clock that stamps the packets of a capture: a packet that crossed during a call lies
+// between its two readings. The call's return address, in the program's own code (the
+// platform layer's functions are inlined into main), is kept too: with the program's debug
+// information it names the line of main that made the call. The calls are written one a
+// line, as they return, to the file that SOCKETS_TP_CALLS names:
+//
+//   START_NS END_NS NAME RESULT ERRNO OBJECT OFFSET DETAILS...
+//
+// where DETAILS are the call's arguments as KEY=VALUE, a text or a buffer in hex.
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+long long now_ns()
+{
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+template <typename F>
+F next(const char* name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+// The sockets seen made: a close of one of them is a closesocket.
+bool is_socket[1024];
+
+void mark_socket(long fd, bool on)
+{
+    if (fd >= 0 && fd < 1024)
+        is_socket[fd] = on;
+}
+
+std::string hex(const void* data, std::size_t size)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out.empty() ? "-" : out;
+}
+
+std::string address(const sockaddr* sa)
+{
+    if (sa == nullptr || sa->sa_family != AF_INET)
+        return "-";
+    sockaddr_in in{};
+    std::memcpy(&in, sa, sizeof in);
+    const auto* a = reinterpret_cast<const unsigned char*>(&in.sin_addr);
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3],
+                  ntohs(in.sin_port));
+    return text;
+}
+
+// One call, written as it returns; errno is left as the call set it.
+void record(long long start, const char* name, long result, int error, const void* caller,
+            const std::string& details)
+{
+    static int out = -2;
+    if (out == -2) {
+        const char* path = std::getenv("SOCKETS_TP_CALLS");
+        const int opened =
+            path != nullptr ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+        // Far above the program's own descriptors, which its console shows (a socket's
+        // number): the program must number its sockets as it does untraced.
+        out = opened >= 0 ? fcntl(opened, F_DUPFD_CLOEXEC, 900) : -1;
+        if (opened >= 0)
+            next<int (*)(int)>("close")(opened);
+    }
+    const long long end = now_ns();
+    if (out < 0)
+        return;
+    Dl_info where{};
+    const char* object = "-";
+    unsigned long offset = 0;
+    if (dladdr(caller, &where) != 0 && where.dli_fname != nullptr) {
+        object = where.dli_fname;
+        offset = reinterpret_cast<unsigned long>(caller) -
+                 reinterpret_cast<unsigned long>(where.dli_fbase);
+    }
+    // The program itself, by its full path, whatever directory it was started from.
+    static char program[4096];
+    if (program[0] == '\0') {
+        const ssize_t n = readlink("/proc/self/exe", program, sizeof program - 1);
+        program[n > 0 ? n : 0] = '\0';
+    }
+    if (object[0] != '/')
+        object = program;
+    char head[5000];
+    std::snprintf(head, sizeof head, "%lld %lld %s %ld %d %s %lx ", start, end, name, result,
+                  result < 0 ? error : 0, object, offset);
+    const std::string line = head + details + "\n";
+    ssize_t written = write(out, line.data(), line.size());
+    (void)written;
+    errno = error;
+}
+
+std::string fd_of(int fd)
+{
+    return "fd=" + std::to_string(fd);
+}
+
+} // namespace
+
+#define CALLER __builtin_return_address(0)
+
+extern "C" {
+
+int socket(int domain, int type, int protocol)
+{
+    static auto real = next<int (*)(int, int, int)>("socket");
+    const long long start = now_ns();
+    const int r = real(domain, type, protocol);
+    const int e = errno;
+    if (domain == AF_INET) {
+        mark_socket(r, true);
+        const int kind = type & 0xf;
+        record(start, "socket", r, e, CALLER,
+               kind == SOCK_STREAM  ? "type=SOCK_STREAM"
+               : kind == SOCK_DGRAM ? "type=SOCK_DGRAM"
+                                    : "type=" + std::to_string(type));
+    }
+    return r;
+}
+
+int bind(int fd, const sockaddr* addr, socklen_t len)
+{
+    static auto real = next<int (*)(int, const sockaddr*, socklen_t)>("bind");
+    const long long start = now_ns();
+    const int r = real(fd, addr, len);
+    record(start, "bind", r, errno, CALLER, fd_of(fd) + " addr=" + address(addr));
+    return r;
+}
+
+int listen(int fd, int backlog)
+{
+    static auto real = next<int (*)(int, int)>("listen");
+    const long long start = now_ns();
+    const int r = real(fd, backlog);
+    record(start, "listen", r, errno, CALLER, fd_of(fd) + " backlog=" + std::to_string(backlog));
+    return r;
+}
+
+int accept(int fd, sockaddr* addr, socklen_t* len)
+{
+    static auto real = next<int (*)(int, sockaddr*, socklen_t*)>("accept");
+    const long long start = now_ns();
+    const int r = real(fd, addr, len);
+    mark_socket(r, true);
+    record(start, "accept", r, errno, CALLER,
+           fd_of(fd) + " addr=" + (r >= 0 ? address(addr) : "-"));
+    return r;
+}
+
+int connect(int fd, const sockaddr* addr, socklen_t len)
+{
+    static auto real = next<int (*)(int, const sockaddr*, socklen_t)>("connect");
+    const long long start = now_ns();
+    const int r = real(fd, addr, len);
+    record(start, "connect", r, errno, CALLER, fd_of(fd) + " addr=" + address(addr));
+    return r;
+}
+
+ssize_t send(int fd, const void* buf, size_t len, int flags)
+{
+    static auto real = next<ssize_t (*)(int, const void*, size_t, int)>("send");
+    const long long start = now_ns();
+    const ssize_t r = real(fd, buf, len, flags);
+    record(start, "send", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len));
+    return r;
+}
+
+ssize_t recv(int fd, void* buf, size_t len, int flags)
+{
+    static auto real = next<ssize_t (*)(int, void*, size_t, int)>("recv");
+    const long long start = now_ns();
+    const ssize_t r = real(fd, buf, len, flags);
+    record(start, "recv", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len));
+    return r;
+}
+
+ssize_t sendto(int fd, const void* buf, size_t len, int flags, const sockaddr* to, socklen_t tolen)
+{
+    static auto real =
+        next<ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t)>("sendto");
+    const long long start = now_ns();
+    const ssize_t r = real(fd, buf, len, flags, to, tolen);
+    record(start, "sendto", r, errno, CALLER,
+           fd_of(fd) + " len=" + std::to_string(len) + " addr=" + address(to));
+    return r;
+}
+
+ssize_t recvfrom(int fd, void* buf, size_t len, int flags, sockaddr* from, socklen_t* fromlen)
+{
+    static auto real =
+        next<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
+    const long long start = now_ns();
+    const ssize_t r = real(fd, buf, len, flags, from, fromlen);
+    record(start, "recvfrom", r, errno, CALLER,
+           fd_of(fd) + " len=" + std::to_string(len) + " addr=" + (r >= 0 ? address(from) : "-"));
+    return r;
+}
+
+int setsockopt(int fd, int level, int name, const void* value, socklen_t len)
+{
+    static auto real = next<int (*)(int, int, int, const void*, socklen_t)>("setsockopt");
+    const long long start = now_ns();
+    const int r = real(fd, level, name, value, len);
+    const int e = errno;
+    std::string shown = "-";
+    if (len == sizeof(int)) {
+        int v = 0;
+        std::memcpy(&v, value, sizeof v);
+        shown = std::to_string(v);
+    } else if (len == sizeof(timeval)) {
+        timeval v{};
+        std::memcpy(&v, value, sizeof v);
+        shown = std::to_string(v.tv_sec * 1000 + v.tv_usec / 1000) + "ms";
+    }
+    record(start, "setsockopt", r, e, CALLER,
+           fd_of(fd) + " level=" + std::to_string(level) + " option=" + std::to_string(name) +
+               " value=" + shown);
+    return r;
+}
+
+int shutdown(int fd, int how)
+{
+    static auto real = next<int (*)(int, int)>("shutdown");
+    const long long start = now_ns();
+    const int r = real(fd, how);
+    record(start, "shutdown", r, errno, CALLER, fd_of(fd) + " how=" + std::to_string(how));
+    return r;
+}
+
+int close(int fd)
+{
+    static auto real = next<int (*)(int)>("close");
+    const bool was_socket = fd >= 0 && fd < 1024 && is_socket[fd];
+    const long long start = now_ns();
+    const int r = real(fd);
+    const int e = errno;
+    if (was_socket || fd < 0 || fd >= 1024) {
+        mark_socket(fd, false);
+        record(start, "close", r, e, CALLER, fd_of(fd));
+    }
+    return r;
+}
+
+// The console: what the program writes to standard output, and what it reads of its input.
+
+int printf(const char* format, ...)
+{
+    va_list args;
+    va_list again;
+    va_start(args, format);
+    va_copy(again, args);
+    char text[4096];
+    const int size = std::vsnprintf(text, sizeof text, format, again);
+    va_end(again);
+    const long long start = now_ns();
+    const int r = std::vfprintf(stdout, format, args);
+    va_end(args);
+    const std::size_t shown = size < 0 ? 0 : std::min<std::size_t>(size, sizeof text - 1);
+    record(start, "write", r, errno, CALLER, "text=" + hex(text, shown));
+    return r;
+}
+
+int puts(const char* s)
+{
+    static auto real = next<int (*)(const char*)>("puts");
+    const long long start = now_ns();
+    const int r = real(s);
+    record(start, "write", r, errno, CALLER, "text=" + hex(s, std::strlen(s)) + "0a");
+    return r;
+}
+
+size_t fwrite(const void* data, size_t size, size_t count, FILE* stream)
+{
+    static auto real = next<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite");
+    const long long start = now_ns();
+    const size_t r = real(data, size, count, stream);
+    if (stream == stdout)
+        record(start, "write", static_cast<long>(r), errno, CALLER,
+               "text=" + hex(data, size * count));
+    return r;
+}
+
+char* fgets(char* s, int size, FILE* stream)
+{
+    static auto real = next<char* (*)(char*, int, FILE*)>("fgets");
+    const long long start = now_ns();
+    char* r = real(s, size, stream);
+    if (stream == stdin)
+        record(start, "read", r != nullptr ? static_cast<long>(std::strlen(s)) : 0, errno, CALLER,
+               "text=" + (r != nullptr ? hex(s, std::strlen(s)) : std::string("-")));
+    return r;
+}
+
+int getc(FILE* stream)
+{
+    static auto real = next<int (*)(FILE*)>("getc");
+    const long long start = now_ns();
+    const int r = real(stream);
+    if (stream == stdin) {
+        const unsigned char c = static_cast<unsigned char>(r);
+        record(start, "read", r == EOF ? 0 : 1, errno, CALLER,
+               "text=" + (r == EOF ? std::string("-") : hex(&c, 1)));
+    }
+    return r;
+}
+
+} // extern "C"
