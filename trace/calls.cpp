@@ -10,7 +10,9 @@
 //
 //   START_NS END_NS NAME RESULT ERRNO OBJECT OFFSET DETAILS...
 //
-// where DETAILS are the call's arguments as KEY=VALUE, a text or a buffer in hex.
+// where DETAILS are the call's arguments as KEY=VALUE, a text in hex. A call that may wait
+// (accept, connect, a receive, a console read) is written as it begins, too, with "-" for
+// END_NS: a program ended while it waits has that call on its timeline.
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -75,9 +77,7 @@ std::string address(const sockaddr* sa)
     return text;
 }
 
-// One call, written as it returns; errno is left as the call set it.
-void record(long long start, const char* name, long result, int error, const void* caller,
-            const std::string& details)
+int output()
 {
     static int out = -2;
     if (out == -2) {
@@ -90,7 +90,15 @@ void record(long long start, const char* name, long result, int error, const voi
         if (opened >= 0)
             next<int (*)(int)>("close")(opened);
     }
-    const long long end = now_ns();
+    return out;
+}
+
+// One line: a call that returned (END_NS its second reading), or that begins to wait
+// (END_NS "-"), so that a call the program never returns from is seen too.
+void write_line(long long start, const char* end, const char* name, long result, int error,
+                const void* caller, const std::string& details)
+{
+    const int out = output();
     if (out < 0)
         return;
     Dl_info where{};
@@ -110,11 +118,27 @@ void record(long long start, const char* name, long result, int error, const voi
     if (object[0] != '/')
         object = program;
     char head[5000];
-    std::snprintf(head, sizeof head, "%lld %lld %s %ld %d %s %lx ", start, end, name, result,
+    std::snprintf(head, sizeof head, "%lld %s %s %ld %d %s %lx ", start, end, name, result,
                   result < 0 ? error : 0, object, offset);
     const std::string line = head + details + "\n";
     ssize_t written = write(out, line.data(), line.size());
     (void)written;
+}
+
+// One call, written as it returns; errno is left as the call set it.
+void record(long long start, const char* name, long result, int error, const void* caller,
+            const std::string& details)
+{
+    const std::string end = std::to_string(now_ns());
+    write_line(start, end.c_str(), name, result, error, caller, details);
+    errno = error;
+}
+
+// A call that may wait, as it begins.
+void begins(long long start, const char* name, const void* caller, const std::string& details)
+{
+    const int error = errno;
+    write_line(start, "-", name, 0, 0, caller, details);
     errno = error;
 }
 
@@ -168,6 +192,7 @@ int accept(int fd, sockaddr* addr, socklen_t* len)
 {
     static auto real = next<int (*)(int, sockaddr*, socklen_t*)>("accept");
     const long long start = now_ns();
+    begins(start, "accept", CALLER, fd_of(fd));
     const int r = real(fd, addr, len);
     mark_socket(r, true);
     record(start, "accept", r, errno, CALLER,
@@ -179,6 +204,7 @@ int connect(int fd, const sockaddr* addr, socklen_t len)
 {
     static auto real = next<int (*)(int, const sockaddr*, socklen_t)>("connect");
     const long long start = now_ns();
+    begins(start, "connect", CALLER, fd_of(fd) + " addr=" + address(addr));
     const int r = real(fd, addr, len);
     record(start, "connect", r, errno, CALLER, fd_of(fd) + " addr=" + address(addr));
     return r;
@@ -197,6 +223,7 @@ ssize_t recv(int fd, void* buf, size_t len, int flags)
 {
     static auto real = next<ssize_t (*)(int, void*, size_t, int)>("recv");
     const long long start = now_ns();
+    begins(start, "recv", CALLER, fd_of(fd) + " len=" + std::to_string(len));
     const ssize_t r = real(fd, buf, len, flags);
     record(start, "recv", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len));
     return r;
@@ -218,6 +245,7 @@ ssize_t recvfrom(int fd, void* buf, size_t len, int flags, sockaddr* from, sockl
     static auto real =
         next<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
     const long long start = now_ns();
+    begins(start, "recvfrom", CALLER, fd_of(fd) + " len=" + std::to_string(len));
     const ssize_t r = real(fd, buf, len, flags, from, fromlen);
     record(start, "recvfrom", r, errno, CALLER,
            fd_of(fd) + " len=" + std::to_string(len) + " addr=" + (r >= 0 ? address(from) : "-"));
@@ -312,6 +340,8 @@ char* fgets(char* s, int size, FILE* stream)
 {
     static auto real = next<char* (*)(char*, int, FILE*)>("fgets");
     const long long start = now_ns();
+    if (stream == stdin)
+        begins(start, "read", CALLER, "text=-");
     char* r = real(s, size, stream);
     if (stream == stdin)
         record(start, "read", r != nullptr ? static_cast<long>(std::strlen(s)) : 0, errno, CALLER,
