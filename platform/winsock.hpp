@@ -249,8 +249,8 @@ inline int recv(SOCKET s, char* buf, std::size_t len, int flags)
 inline int sendto(SOCKET s, const char* buf, std::size_t len, int flags, const sockaddr* to,
                   std::size_t tolen)
 {
-    return static_cast<int>(::sendto(winsock_detail::fd(s), static_cast<const void*>(buf), len, flags, to,
-                                     static_cast<socklen_t>(tolen)));
+    return static_cast<int>(::sendto(winsock_detail::fd(s), static_cast<const void*>(buf), len,
+                                     flags, to, static_cast<socklen_t>(tolen)));
 }
 
 inline int recvfrom(SOCKET s, char* buf, std::size_t len, int flags, sockaddr* from, int* fromlen)

@@ -72,8 +72,7 @@ std::string address(const sockaddr* sa)
     std::memcpy(&in, sa, sizeof in);
     const auto* a = reinterpret_cast<const unsigned char*>(&in.sin_addr);
     char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3],
-                  ntohs(in.sin_port));
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3], ntohs(in.sin_port));
     return text;
 }
 
@@ -151,6 +150,9 @@ std::string fd_of(int fd)
 
 #define CALLER __builtin_return_address(0)
 
+// libc's own functions, with its signatures and C's varargs: checked as C is, not as the
+// programs' C++.
+// NOLINTBEGIN
 extern "C" {
 
 int socket(int domain, int type, int protocol)
@@ -363,3 +365,4 @@ int getc(FILE* stream)
 }
 
 } // extern "C"
+// NOLINTEND
