@@ -1,17 +1,25 @@
 // Measures the programs against the least that could do their work, on one machine in
 // one run: the time server's reply latency against a minimal RFC 868 responder, the chat
-// pair's typed-to-shown latency against a netcat pair, and every program's peak resident
-// memory against netcat's.
+// pair's typed-to-shown latency against a netcat pair (and traced against untraced), and
+// every program's peak resident memory against netcat's.
+//
+// Ours and the yardstick are measured in turns, request by request and line by line, so
+// both meet the same moments of the machine; each row gives the median of the paired
+// ratios and their interquartile range. A verdict is given only where that whole range
+// clears the target: a shared machine's noise then cannot turn it from one run to the next.
 #include "tests/harness.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
-#include <utility>
+#include <unistd.h>
 #include <vector>
 
 using namespace harness;
@@ -19,23 +27,31 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kTimeRuns = 61;
-constexpr int kChatLines = 24;
-constexpr int kChatSessions = 4;
+struct Sizes {
+    int time_runs;   // fresh time servers, each paired with fresh responders
+    int chat_rounds; // fresh chat pairs, each paired with a netcat pair and a traced pair
+    int chat_lines;  // lines typed in each round
+};
+constexpr Sizes kFull{61, 3, 8};
+constexpr Sizes kShort{5, 2, 2};
 constexpr auto kQuietGap = 100ms;
 // The chat server pauses one second after each line; the lines come slower than that.
 constexpr auto kLineGap = 1100ms;
+// netcat's port, beside the chat's own 1609 on the same loopback.
+constexpr unsigned short kNetcatPort = 1610;
 
-struct Figures {
-    double median_us = 0;
-    long peak_kib = 0;        // the server's, or the only program's
-    long second_peak_kib = 0; // the client's, where there is one
-};
-
-double median(std::vector<double> values)
+double quantile(std::vector<double> values, double q)
 {
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    const double at = q * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<size_t>(std::floor(at));
+    const size_t above = std::min(below + 1, values.size() - 1);
+    return values[below] + (at - static_cast<double>(below)) * (values[above] - values[below]);
+}
+
+double median(const std::vector<double>& values)
+{
+    return quantile(values, 0.5);
 }
 
 double micros(Clock::duration d)
@@ -43,9 +59,33 @@ double micros(Clock::duration d)
     return std::chrono::duration<double, std::micro>(d).count();
 }
 
+// One row: ours beside the yardstick, pair by pair, and the verdict against `target` (at
+// most; none where it is 0) where the quartiles of the paired ratios both lie on one side
+// of it.
+bool judged = true; // false for a short run, whose few pairs say nothing of a target
+
+void row(const char* what, const std::vector<double>& ours, const char* other,
+         const std::vector<double>& theirs, const char* unit, double target = 0)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < ours.size() && i < theirs.size(); ++i)
+        ratios.push_back(ours[i] / theirs[i]);
+    const double low = quantile(ratios, 0.25);
+    const double high = quantile(ratios, 0.75);
+    std::printf("  %-14s %7.0f %-3s  %-16s %7.0f %-3s  ratio %.2f [%.2f-%.2f]", what, median(ours),
+                unit, other, median(theirs), unit, median(ratios), low, high);
+    if (target > 0)
+        std::printf("  (target <= %.2f) %s", target,
+                    !judged          ? "not judged (short run)"
+                    : high <= target ? "met"
+                    : low > target   ? "MISSED"
+                                     : "within noise");
+    std::printf("\n");
+}
+
 // A fresh responder per request: start it, wait until its port is bound and then for the
-// quiet gap, and time one request to its answer. Returns the latency in microseconds.
-double time_reply(const std::vector<std::string>& command, long& peak_kib)
+// quiet gap, and time one request to its answer, in microseconds.
+double time_reply(const std::vector<std::string>& command, std::vector<double>& peaks_kib)
 {
     Program responder(command);
     if (!wait_bound(Transport::Udp, 37, 5s))
@@ -61,73 +101,54 @@ double time_reply(const std::vector<std::string>& command, long& peak_kib)
     responder.type("\n");
     responder.end_input();
     responder.wait_exit(5s);
-    peak_kib = std::max(peak_kib, responder.peak_kib());
+    peaks_kib.push_back(static_cast<double>(responder.peak_kib()));
     return latency;
 }
 
-// The responders take turns, so that all meet the same state of the machine.
-std::vector<Figures> time_replies(const std::vector<std::vector<std::string>>& commands)
-{
-    std::vector<std::vector<double>> latencies(commands.size());
-    std::vector<Figures> figures(commands.size());
-    for (int run = 0; run < kTimeRuns; ++run)
-        for (size_t i = 0; i < commands.size(); ++i)
-            latencies[i].push_back(time_reply(commands[i], figures[i].peak_kib));
-    for (size_t i = 0; i < commands.size(); ++i)
-        figures[i].median_us = median(latencies[i]);
-    return figures;
-}
+// One chat pair, talking: its server's console to type at, its client's to watch.
+struct ChatPair {
+    std::unique_ptr<Program> server;
+    std::unique_ptr<Program> client;
+    std::vector<double> latencies_us;
+    bool ours = true;
 
-// Types numbered lines at the server and times each until the client shows it; adds the
-// latencies to `latencies` and the peak memories to `figures`.
-void chat_lines(const std::vector<std::string>& server_command,
-                const std::vector<std::string>& client_command, const std::string& ready,
-                std::vector<double>& latencies, Figures& figures)
-{
-    Program server(server_command);
-    if (!wait_bound(Transport::Tcp, 1609, 5s))
-        throw std::runtime_error("no chat server on port 1609");
-    Program client(client_command);
-    if (!server.wait_for(ready, 5s))
-        throw std::runtime_error("the chat server saw no client");
-    std::this_thread::sleep_for(200ms);
-    for (int i = 0; i < kChatLines / kChatSessions; ++i) {
-        const std::string line = "ligne " + std::to_string(1000 + i);
+    void start(const std::vector<std::string>& server_command,
+               const std::vector<std::string>& client_command, const Options& options)
+    {
+        server = std::make_unique<Program>(server_command, options);
+        if (!server->wait_for(ours ? "Attente d'un client" : "", 5s))
+            throw std::runtime_error("no chat server");
+        if (!ours && !wait_bound(Transport::Tcp, kNetcatPort, 5s))
+            throw std::runtime_error("no nc -l");
+        client = std::make_unique<Program>(client_command, options);
+        if (ours && !server->wait_for("\n> ", 5s))
+            throw std::runtime_error("the chat server saw no client");
+    }
+
+    void line(const std::string& text)
+    {
         const auto typed = Clock::now();
-        server.type(line + "\n");
-        if (!client.wait_for(line, 5s))
+        server->type(text + "\n");
+        if (!client->wait_for(text, 5s))
             throw std::runtime_error("the line never showed");
-        latencies.push_back(micros(Clock::now() - typed));
-        std::this_thread::sleep_for(kLineGap);
+        latencies_us.push_back(micros(Clock::now() - typed));
     }
-    server.type("bye\n");
-    client.wait_for("Bye!", 5s);
-    server.type("\n");
-    server.end_input();
-    client.type("\n");
-    client.end_input();
-    server.wait_exit(5s);
-    client.wait_exit(5s);
-    figures.peak_kib = std::max(figures.peak_kib, server.peak_kib());
-    figures.second_peak_kib = std::max(figures.second_peak_kib, client.peak_kib());
-}
 
-// The two pairs take turns, a few lines each.
-std::pair<Figures, Figures> chats()
-{
-    std::vector<double> ours_us;
-    std::vector<double> netcat_us;
-    Figures ours;
-    Figures netcat;
-    for (int session = 0; session < kChatSessions; ++session) {
-        chat_lines(program_command("chatserver"), program_command("chatclient"), "\n> ", ours_us,
-                   ours);
-        chat_lines({"nc", "-N", "-l", "1609"}, {"nc", "127.0.0.1", "1609"}, "", netcat_us, netcat);
+    // Ends the chat; returns the peak memories of the server and the client.
+    std::pair<double, double> finish()
+    {
+        server->type("bye\n");
+        if (ours)
+            client->wait_for("Bye!", 5s);
+        server->type("\n");
+        server->end_input();
+        client->type("\n");
+        client->end_input();
+        server->wait_exit(5s);
+        client->wait_exit(5s);
+        return {static_cast<double>(server->peak_kib()), static_cast<double>(client->peak_kib())};
     }
-    ours.median_us = median(ours_us);
-    netcat.median_us = median(netcat_us);
-    return {ours, netcat};
-}
+};
 
 std::string machine()
 {
@@ -141,68 +162,104 @@ std::string machine()
     return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores";
 }
 
-void row(const char* what, double ours, const char* other, double theirs, const char* unit,
-         double target, const char* relation)
-{
-    const double ratio = ours / theirs;
-    std::printf("  %-12s %9.0f %-4s  %-16s %9.0f %-4s  ratio %.2f  (target %s %.2f) %s\n", what,
-                ours, unit, other, theirs, unit, ratio, relation, target,
-                (relation[0] == '<' ? ratio <= target : ratio >= target) ? "met" : "MISSED");
-}
-
-void memory_row(const char* what, long ours, const char* other, long theirs)
-{
-    row(what, static_cast<double>(ours), other, static_cast<double>(theirs), "KiB", 1.0, "<=");
-}
-
-int run()
+int run(const Sizes& sizes)
 {
     enter_private_network();
     std::signal(SIGPIPE, SIG_IGN);
-    std::printf("Machine: %s\n\n", machine().c_str());
+    std::printf("Machine: %s\n", machine().c_str());
+    std::printf(
+        "Each row: medians, then the median of the paired ratios [its quartiles]; met or\n"
+        "MISSED where both quartiles lie on one side of the target, else within noise.\n\n");
 
-    const auto replies =
-        time_replies({program_command("timeserver"), {RESPONDER}, {RESPONDER, "--say"}});
-    const Figures& ours_time = replies[0];
-    std::printf("Time reply, request sent to answer received (median of %d fresh processes, "
+    // The three responders take turns, request by request.
+    std::vector<double> ours_us, least_us, said_us, ours_kib, least_kib, unused_kib;
+    for (int i = 0; i < sizes.time_runs; ++i) {
+        ours_us.push_back(time_reply(program_command("timeserver"), ours_kib));
+        least_us.push_back(time_reply({RESPONDER}, least_kib));
+        said_us.push_back(time_reply({RESPONDER, "--say"}, unused_kib));
+    }
+    std::printf("Time reply, request sent to answer received (%d fresh processes each, in turns,\n"
                 "%d ms quiet gap):\n",
-                kTimeRuns, static_cast<int>(kQuietGap.count()));
-    row("timeserver", ours_time.median_us, "least responder", replies[1].median_us, "us", 1.1,
-        "<=");
-    // Where the difference goes: the console line that the time server must write before
-    // it answers, and the least responder need not.
-    std::printf("  %-12s %9s %-4s  %-16s %9.0f us\n", "", "", "", "least + line",
-                replies[2].median_us);
+                sizes.time_runs, static_cast<int>(kQuietGap.count()));
+    row("timeserver", ours_us, "least responder", least_us, "us", 1.10);
+    // Where the difference goes: the console line that the time server must write before it
+    // answers, and the least responder need not.
+    row("least + line", said_us, "least responder", least_us, "us");
 
-    const auto [ours_chat, netcat] = chats();
-    std::printf("\nChat line, typed at the server to shown by the client (median of %d):\n",
-                kChatLines);
-    row("chat pair", ours_chat.median_us, "nc -l / nc", netcat.median_us, "us", 1.0, "<=");
+    // Three chats at once, a line to each in turn: ours and netcat on this loopback, ours
+    // traced (libcalls.so, as the demo and scripts/trace run it) on a second host's.
+    SecondHost traced_host;
+    Options traced;
+    traced.host = traced_host.pid();
+    traced.env["LD_PRELOAD"] = CALLS_LIBRARY;
+    const std::string calls = "/tmp/sockets-tp-bench-" + std::to_string(getpid()) + ".calls";
+    traced.env["SOCKETS_TP_CALLS"] = calls;
+    const std::string port = std::to_string(kNetcatPort);
+    std::vector<double> chat_us, netcat_us, traced_us;
+    std::vector<double> server_kib, nc_server_kib, client_kib, nc_client_kib, timeclient_kib;
+    for (int round = 0; round < sizes.chat_rounds; ++round) {
+        ChatPair ours, netcat, ours_traced;
+        netcat.ours = false;
+        ours.start(program_command("chatserver"), program_command("chatclient"), {});
+        netcat.start({"nc", "-N", "-l", port}, {"nc", "127.0.0.1", port}, {});
+        ours_traced.start(program_command("chatserver"), program_command("chatclient"), traced);
+        std::this_thread::sleep_for(200ms);
+        ChatPair* pairs[] = {&ours, &netcat, &ours_traced};
+        for (int i = 0; i < sizes.chat_lines; ++i) {
+            const auto began = Clock::now();
+            // Each goes first in its turn, so that none is always the one the others follow.
+            for (int k = 0; k < 3; ++k)
+                pairs[(i + k) % 3]->line("ligne " + std::to_string(1000 + round * 100 + i));
+            std::this_thread::sleep_until(began + kLineGap);
+        }
+        const auto [s, c] = ours.finish();
+        const auto [ns, nc] = netcat.finish();
+        ours_traced.finish();
+        server_kib.push_back(s);
+        client_kib.push_back(c);
+        nc_server_kib.push_back(ns);
+        nc_client_kib.push_back(nc);
+        chat_us.insert(chat_us.end(), ours.latencies_us.begin(), ours.latencies_us.end());
+        netcat_us.insert(netcat_us.end(), netcat.latencies_us.begin(), netcat.latencies_us.end());
+        traced_us.insert(traced_us.end(), ours_traced.latencies_us.begin(),
+                         ours_traced.latencies_us.end());
 
-    // The time client, asking the least responder once.
-    Program responder(std::vector<std::string>{RESPONDER});
-    wait_bound(Transport::Udp, 37, 5s);
-    Program client("timeclient");
-    client.wait_for("\n", 5s);
-    client.type("\n");
-    client.end_input();
-    client.wait_exit(5s);
-    responder.wait_exit(5s);
+        // The time client, asking the least responder once.
+        Program responder(std::vector<std::string>{RESPONDER});
+        wait_bound(Transport::Udp, 37, 5s);
+        Program client("timeclient");
+        client.wait_for("\n", 5s);
+        client.type("\n");
+        client.end_input();
+        client.wait_exit(5s);
+        responder.wait_exit(5s);
+        timeclient_kib.push_back(static_cast<double>(client.peak_kib()));
+    }
+    std::remove(calls.c_str());
+    std::printf(
+        "\nChat line, typed at the server to shown by the client (%d lines each, in turns):\n",
+        sizes.chat_rounds * sizes.chat_lines);
+    row("chat pair", chat_us, "nc -l / nc", netcat_us, "us", 1.00);
+    // What the learner's timelines cost: the same pair with every call recorded.
+    row("chat traced", traced_us, "chat untraced", chat_us, "us");
 
-    std::printf("\nPeak resident memory:\n");
-    memory_row("chatserver", ours_chat.peak_kib, "nc -l", netcat.peak_kib);
-    memory_row("chatclient", ours_chat.second_peak_kib, "nc", netcat.second_peak_kib);
-    memory_row("timeserver", ours_time.peak_kib, "nc -l", netcat.peak_kib);
-    memory_row("timeclient", client.peak_kib(), "nc", netcat.second_peak_kib);
+    std::printf("\nPeak resident memory (%d runs each):\n", sizes.chat_rounds);
+    ours_kib.resize(static_cast<size_t>(sizes.chat_rounds));
+    row("chatserver", server_kib, "nc -l", nc_server_kib, "KiB", 1.00);
+    row("chatclient", client_kib, "nc", nc_client_kib, "KiB", 1.00);
+    row("timeserver", ours_kib, "nc -l", nc_server_kib, "KiB", 1.00);
+    row("timeclient", timeclient_kib, "nc", nc_client_kib, "KiB", 1.00);
     return 0;
 }
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const bool brief = argc > 1 && std::strcmp(argv[1], "--short") == 0;
+    judged = !brief;
     try {
-        return run();
+        return run(brief ? kShort : kFull);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench: %s\n", e.what());
         return 1;
