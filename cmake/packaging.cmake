@@ -12,18 +12,27 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "chat over TCP and RFC 868 time service, for learning sockets")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/dist)
 set(CPACK_STRIP_FILES ON)
+# The demo's and the lessons' recorded timelines (pages and pcapng captures), where
+# scripts/package recorded them: for learners without Linux, a browser and Wireshark.
+set(SOCKETS_TP_RECORDED "" CACHE PATH "Recorded timelines to ship in the packages")
 
 if(WIN32)
   # The zip: the programs and their text at the top of one folder.
   install(TARGETS ${PROGRAMS} RUNTIME DESTINATION .)
   configure_file(packaging/README.txt README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  if(SOCKETS_TP_RECORDED)
+    install(DIRECTORY ${SOCKETS_TP_RECORDED}/ DESTINATION timelines)
+  endif()
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PACKAGE_NAME}-${PROJECT_VERSION}-win64)
 else()
   install(TARGETS ${PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(CMAKE_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PACKAGE_NAME})
   install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  if(SOCKETS_TP_RECORDED)
+    install(DIRECTORY ${SOCKETS_TP_RECORDED}/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/timelines)
+  endif()
 
   # Manual pages and the changelog, compressed as Debian has them (gzip -9n: no name, no
   # time stamp, so the same bytes each build).
