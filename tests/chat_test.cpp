@@ -59,6 +59,14 @@ std::string unknown_server(const std::string& name)
     return "Impossible de trouver le serveur " + name + ". V\x82rifier son nom ou son adresse\n";
 }
 const std::string kClientEnd = "Fin de la discussion. \nBye!";
+const std::string kClientReady = "vous \x82"
+                                 "crire....\n\n\n";
+
+// The client is connected and waits for records.
+void expect_ready(Program& client)
+{
+    ASSERT_TRUE(client.wait_for(kClientReady, 5s)) << client.console();
+}
 
 std::string record(const std::string& text)
 {
@@ -153,6 +161,7 @@ struct TypedCase {
     bool input_ends; // standard input closes after the typed text
     bool farewell;   // the last record ends the conversation, not the end of input
     std::vector<std::string> records;
+    int extra_clients = 0; // connect after the first, wait in the backlog, are never served
 };
 
 class ServerRecords : public testing::TestWithParam<TypedCase> {};
@@ -163,22 +172,45 @@ TEST_P(ServerRecords, SendsEachReadAsOneZeroPaddedRecord)
     Program server("chatserver");
     Socket peer;
     ASSERT_NO_FATAL_FAILURE(connect_to(server, peer));
+    ASSERT_TRUE(server.wait_for(kPrompt, 5s));
+    std::vector<Socket> extra;
+    for (int i = 0; i < c.extra_clients; ++i)
+        extra.push_back(tcp_connect(kPort, 5s));
     server.type(c.typed);
     if (c.input_ends)
         server.end_input();
     ASSERT_NO_FATAL_FAILURE(expect_records(peer, c.records, true));
+    for (const auto& s : extra)
+        EXPECT_EQ(read_exactly(s, 1, 100ms), "") << "an extra client got bytes";
     expect_server_ends(server);
 
     std::vector<std::string> numbers;
     EXPECT_TRUE(matches(server_console(c.records.size(), 0, c.farewell ? "" : kPrompt),
                         server.console(), &numbers))
         << server.console();
-    if (numbers.size() == 3) {
-        EXPECT_EQ(numbers[2], std::to_string(local_port(peer))) << "the client's port";
-    }
+    ASSERT_EQ(numbers.size(), 3U) << server.console();
+    EXPECT_EQ(numbers[2], std::to_string(local_port(peer))) << "the client's port";
 }
 
 const std::string x139(139, 'x');
+
+// Every byte but the line feed, and a line of a kilobyte: each record reaches the client
+// in order, byte for byte. (A Windows console reads in text mode, where Ctrl-Z ends the
+// input and CR LF becomes LF: those two bytes are left out there.)
+TypedCase every_byte()
+{
+    std::string all;
+    for (int byte = 1; byte < 256; ++byte)
+        if (byte != '\n' && !(on_wine() && (byte == 0x1A || byte == '\r')))
+            all += static_cast<char>(byte);
+    const std::string kilobyte = repeat("0123456789abcdef", 64);
+    TypedCase c{
+        "EveryByteButTheLineFeedInOrder", all + "\n" + kilobyte + "\nbye\n", false, true, {}};
+    for (const std::string& line : {all + "\n", kilobyte + "\n", std::string("bye\n")})
+        for (size_t at = 0; at < line.size(); at += kRecord - 1)
+            c.records.push_back(line.substr(at, kRecord - 1));
+    return c;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Chat, ServerRecords,
@@ -208,7 +240,14 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   {"a rather long first line\n", "b\n", "bye\n"}},
         TypedCase{"EndOfInputEndsLikeBye", "salut\n", true, false, {"salut\n"}},
-        TypedCase{"LastLineWithoutLineFeed", "salut\nbye", true, true, {"salut\n", "bye"}}),
+        TypedCase{"LastLineWithoutLineFeed", "salut\nbye", true, true, {"salut\n", "bye"}},
+        TypedCase{"ExtraClientsInTheBacklogChangeNothing",
+                  "salut\nbye\n",
+                  false,
+                  true,
+                  {"salut\n", "bye\n"},
+                  3},
+        every_byte()),
     by_name<TypedCase>);
 
 // Types `typed` at the server and plays the conversation out, `records` of them: both
@@ -223,25 +262,38 @@ void play_out(Program& server, Program& client, const std::string& typed, size_t
     EXPECT_EQ(client.wait_exit(5s), 0);
 }
 
-TEST(ChatPair, ConversationAsSeenOnBothConsoles)
+// The pair, on one machine or across two: the client names the server by address, or by
+// a name that only this test's hosts file knows; the server names the client by its own
+// address. Both consoles, byte for byte.
+class ChatPair : public testing::TestWithParam<RemoteCase> {};
+
+TEST_P(ChatPair, ConversationAsSeenOnBothConsoles)
 {
+    const RemoteCase& c = GetParam();
+    std::optional<SecondHost> second;
+    Options options = kUtc;
+    if (c.server != nullptr) {
+        second.emplace();
+        know_this_host();
+        options = second->client_of(c.server);
+    }
+    const std::string server_address = c.server != nullptr ? kThisHost : "127.0.0.1";
+    const std::string client_address = c.server != nullptr ? kSecondHost : "127.0.0.1";
     const std::time_t started = std::time(nullptr);
     Program server("chatserver", kUtc);
     ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
-    Program client("chatclient", kUtc);
-    ASSERT_TRUE(client.wait_for("vous \x82"
-                                "crire",
-                                5s))
-        << client.console();
+    Program client("chatclient", options);
+    ASSERT_NO_FATAL_FAILURE(expect_ready(client));
     ASSERT_TRUE(server.wait_for(kPrompt, 5s));
 
     const std::string long_line(300, 'z');
     play_out(server, client, "salut\n\n" + long_line + "\nbye\n", 6);
 
-    EXPECT_TRUE(matches(server_console(6), server.console())) << server.console();
+    EXPECT_TRUE(matches(server_console(6, 0, "", client_address), server.console()))
+        << server.console();
     std::vector<std::string> stamps;
     EXPECT_TRUE(
-        matches(kClientHeading + kClientSocket + kConnected +
+        matches(kClientHeading + kClientSocket + connected(server_address) +
                     shown({"salut\n", "\n", long_line.substr(0, 139), long_line.substr(139, 139),
                            long_line.substr(278) + "\n", "bye\n"}) +
                     kClientEnd,
@@ -254,6 +306,8 @@ TEST(ChatPair, ConversationAsSeenOnBothConsoles)
     else
         EXPECT_EQ(client.console().find('\r'), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Chat, ChatPair, kPairCases, by_name<RemoteCase>);
 
 // The client's side: what a server sends, one piece per receive, and how it ends.
 enum class Ending { HangUp, Reset, StaysOpen };
@@ -274,14 +328,16 @@ TEST_P(ClientShows, ExactlyTheBytesOfEachReceive)
     Program client("chatclient", kUtc);
     Socket server = tcp_accept(listener, 5s);
     ASSERT_TRUE(server);
-    ASSERT_TRUE(client.wait_for("vous \x82"
-                                "crire",
-                                5s))
-        << client.console();
+    ASSERT_NO_FATAL_FAILURE(expect_ready(client));
+    const std::string heading = folded(client.console());
+    const std::string stamp = heading.substr(heading.find("CLIENT=========\n") + 16, 24);
+    size_t receives = 0;
     for (const auto& piece : c.sent) {
         send_all(server, piece);
-        // Apart in time, so that each piece is a receive of its own.
-        std::this_thread::sleep_for(200ms);
+        // Every receive of a piece shown before the next is sent (the client takes at most
+        // a record at a time), so that each piece is received apart.
+        receives = std::min(receives + (piece.size() + kRecord - 1) / kRecord, c.shown.size());
+        ASSERT_TRUE(client.wait_for(stamp, 5s, receives + 1)) << client.console();
     }
     if (c.ending != Ending::StaysOpen)
         server.reset(c.ending == Ending::Reset);
@@ -300,6 +356,32 @@ TEST_P(ClientShows, ExactlyTheBytesOfEachReceive)
 std::string with_nul(const char* text, size_t size)
 {
     return std::string(text, size);
+}
+
+// A hostile server: noise in chunks of 1 to 400 bytes. The client shows, for each receive
+// of at most 140 bytes, exactly its bytes up to the first zero byte.
+enum class Noise { Zeros, AllOnes, AnyByte };
+
+PeerCase noise(const char* name, Noise kind, unsigned seed, Ending ending)
+{
+    std::mt19937 random(seed);
+    PeerCase c{name, {}, ending, {}};
+    for (int i = 0; i < 8; ++i) {
+        std::string chunk(std::uniform_int_distribution<size_t>(1, 400)(random), '\0');
+        for (auto& byte : chunk)
+            byte = static_cast<char>(kind == Noise::Zeros     ? 0x00
+                                     : kind == Noise::AllOnes ? 0xFF
+                                                              : random() & 0xFF);
+        for (size_t at = 0; at < chunk.size(); at += kRecord) {
+            // No piece may begin with the farewell: it would end the run before the noise.
+            if (chunk.compare(at, 3, "bye") == 0)
+                chunk[at] = 'B';
+            const std::string piece = chunk.substr(at, kRecord);
+            c.shown.push_back(piece.substr(0, piece.find('\0')));
+        }
+        c.sent.push_back(chunk);
+    }
+    return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -328,7 +410,11 @@ INSTANTIATE_TEST_SUITE_P(
                              {record("bye\n"), record("after\n")},
                              Ending::StaysOpen,
                              {"bye\n"}},
-                    PeerCase{"NoRecordAtAll", {}, Ending::HangUp, {}}),
+                    PeerCase{"NoRecordAtAll", {}, Ending::HangUp, {}},
+                    noise("NoiseOfZerosThenHangUp", Noise::Zeros, 1, Ending::HangUp),
+                    noise("NoiseOfAllOnesThenReset", Noise::AllOnes, 2, Ending::Reset),
+                    noise("NoiseOfAnyByteThenHangUp", Noise::AnyByte, 3, Ending::HangUp),
+                    noise("NoiseOfAnyByteThenReset", Noise::AnyByte, 4, Ending::Reset)),
     by_name<PeerCase>);
 
 // Failures of set-up: each program prints its texts, then waits for its final character.
@@ -398,33 +484,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 kWineAccepts}),
     by_name<FailureCase>);
 
-// Across two machines: the client names the server by address, or by a name that only
-// this test's hosts file knows; the server names the client by its own address.
-class ChatAcrossHosts : public testing::TestWithParam<RemoteCase> {};
-
-TEST_P(ChatAcrossHosts, ChatWithTheServerNamedOnTheCommandLine)
-{
-    SecondHost second;
-    know_this_host();
-    Program server("chatserver");
-    ASSERT_TRUE(server.wait_for("Attente d'un client", 5s)) << server.console();
-    Program client("chatclient", second.client_of(GetParam().server));
-    ASSERT_TRUE(client.wait_for("vous \x82"
-                                "crire",
-                                5s))
-        << client.console();
-
-    play_out(server, client, "salut\nbye\n", 2);
-    EXPECT_TRUE(matches(server_console(2, 0, "", kSecondHost), server.console()))
-        << server.console();
-    EXPECT_TRUE(matches(kClientHeading + kClientSocket + connected(kThisHost) +
-                            shown({"salut\n", "bye\n"}) + kClientEnd,
-                        client.console()))
-        << client.console();
-}
-
-INSTANTIATE_TEST_SUITE_P(Chat, ChatAcrossHosts, kRemoteCases, by_name<RemoteCase>);
-
 TEST(ChatServer, WarnsWhenTheClientHasGoneAndGoesOn)
 {
     Program server("chatserver");
@@ -450,123 +509,6 @@ TEST(ChatServer, StartsAgainRightAfterAConversation)
         peer.reset(); // the server's side of the connection now lingers in TIME_WAIT
         expect_server_ends(server);
     }
-}
-
-// Hostile and faulty peers.
-
-// A server that sends noise in pieces of any size: the client shows, for each receive of
-// at most 140 bytes, exactly its bytes up to the first zero byte, and ends cleanly.
-enum class Noise { Zeros, AllOnes, AnyByte };
-
-struct NoiseCase {
-    const char* name;
-    Noise noise;
-    unsigned seed;
-    Ending ending;
-};
-
-class ClientUnderNoise : public testing::TestWithParam<NoiseCase> {};
-
-std::string noise_chunk(std::mt19937& random, Noise noise)
-{
-    std::string chunk(std::uniform_int_distribution<size_t>(1, 400)(random), '\0');
-    for (auto& byte : chunk)
-        byte = static_cast<char>(noise == Noise::Zeros     ? 0x00
-                                 : noise == Noise::AllOnes ? 0xFF
-                                                           : random() & 0xFF);
-    // No piece may begin with the farewell: it would end the run before the noise does.
-    for (size_t at = 0; at < chunk.size(); at += kRecord)
-        if (chunk.compare(at, 3, "bye") == 0)
-            chunk[at] = 'B';
-    return chunk;
-}
-
-TEST_P(ClientUnderNoise, ShowsEachReceiveExactlyAndEndsCleanly)
-{
-    const NoiseCase& c = GetParam();
-    std::mt19937 random(c.seed);
-    Socket listener = tcp_listen(kPort);
-    Program client("chatclient", kUtc);
-    Socket server = tcp_accept(listener, 5s);
-    ASSERT_TRUE(server);
-    ASSERT_TRUE(client.wait_for("vous \x82"
-                                "crire....\n\n\n",
-                                5s))
-        << client.console();
-    const std::string heading = folded(client.console());
-    const std::string stamp = heading.substr(heading.find("CLIENT=========\n") + 16, 24);
-
-    std::vector<std::string> pieces;
-    for (int i = 0; i < 8; ++i) {
-        const std::string chunk = noise_chunk(random, c.noise);
-        send_all(server, chunk);
-        for (size_t at = 0; at < chunk.size(); at += kRecord) {
-            const std::string piece = chunk.substr(at, kRecord);
-            pieces.push_back(piece.substr(0, piece.find('\0')));
-        }
-        // Every piece shown before the next chunk, so that the receives are as counted.
-        ASSERT_TRUE(client.wait_for(stamp, 5s, pieces.size() + 1)) << "chunk " << i;
-    }
-    server.reset(c.ending == Ending::Reset);
-    ASSERT_TRUE(client.wait_for(kClientEnd, 5s));
-    client.type("q\n");
-    EXPECT_EQ(client.wait_exit(5s), 0);
-    EXPECT_TRUE(matches(kClientHeading + kClientSocket + kConnected + shown(pieces) + kClientEnd,
-                        client.console()));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Hostile, ClientUnderNoise,
-    testing::Values(NoiseCase{"ZerosThenHangUp", Noise::Zeros, 1, Ending::HangUp},
-                    NoiseCase{"AllOnesThenReset", Noise::AllOnes, 2, Ending::Reset},
-                    NoiseCase{"AnyByteThenHangUp", Noise::AnyByte, 3, Ending::HangUp},
-                    NoiseCase{"AnyByteThenReset", Noise::AnyByte, 4, Ending::Reset}),
-    by_name<NoiseCase>);
-
-// Every byte but the line feed, and a line of a kilobyte: each record reaches the client
-// in order, byte for byte. (A Windows console reads in text mode, where Ctrl-Z ends the
-// input and CR LF becomes LF: those two bytes are left out there.)
-TEST(HostileInput, EveryByteButTheLineFeedArrivesInOrder)
-{
-    std::string all;
-    for (int byte = 1; byte < 256; ++byte)
-        if (byte != '\n' && !(on_wine() && (byte == 0x1A || byte == '\r')))
-            all += static_cast<char>(byte);
-    const std::string kilobyte = repeat("0123456789abcdef", 64);
-    const std::string typed = all + "\n" + kilobyte + "\nbye\n";
-
-    std::vector<std::string> records;
-    for (const std::string& line : {all + "\n", kilobyte + "\n", std::string("bye\n")})
-        for (size_t at = 0; at < line.size(); at += kRecord - 1)
-            records.push_back(line.substr(at, kRecord - 1));
-
-    Program server("chatserver");
-    Socket peer;
-    ASSERT_NO_FATAL_FAILURE(connect_to(server, peer));
-    server.type(typed);
-    ASSERT_NO_FATAL_FAILURE(expect_records(peer, records, true));
-    expect_server_ends(server);
-    EXPECT_TRUE(matches(server_console(records.size()), server.console())) << server.console();
-}
-
-// Clients beyond the first wait in the backlog and are never served; the conversation
-// with the first goes on as if they were not there.
-TEST(HostilePeers, ExtraClientsInTheBacklogChangeNothing)
-{
-    Program server("chatserver");
-    Socket first;
-    ASSERT_NO_FATAL_FAILURE(connect_to(server, first));
-    ASSERT_TRUE(server.wait_for(kPrompt, 5s));
-    std::vector<Socket> extra;
-    extra.reserve(3);
-    for (int i = 0; i < 3; ++i)
-        extra.push_back(tcp_connect(kPort, 5s));
-    server.type("salut\nbye\n");
-    ASSERT_NO_FATAL_FAILURE(expect_records(first, {"salut\n", "bye\n"}, true));
-    for (const auto& s : extra)
-        EXPECT_EQ(read_exactly(s, 1, 100ms), "") << "an extra client got bytes";
-    expect_server_ends(server);
-    EXPECT_TRUE(matches(server_console(2), server.console())) << server.console();
 }
 
 // A network that falls silent under a chat across two machines (see fall_silent): no

@@ -97,15 +97,17 @@ void fall_silent(const char* address, pid_t host = 0);
 constexpr const char* kThisHost = "192.0.2.1";
 constexpr const char* kSecondHost = "192.0.2.2";
 
-// How a client on the second host names this one: by address, or by a name that only the
-// test's own hosts file knows (see know_this_host).
+// Where a pair runs: on one machine (server nullptr), or with the client on the second
+// host naming this one by address, or by a name that only the test's own hosts file knows
+// (see know_this_host).
 struct RemoteCase {
     const char* name;
     const char* server;
 };
 constexpr const char* kThisHostName = "tp-serveur.test";
-const auto kRemoteCases =
-    testing::Values(RemoteCase{"ByAddress", kThisHost}, RemoteCase{"ByName", kThisHostName});
+const auto kPairCases =
+    testing::Values(RemoteCase{"OneMachine", nullptr}, RemoteCase{"ByAddress", kThisHost},
+                    RemoteCase{"ByName", kThisHostName});
 
 // Lays `content` over the file at `path` for this test process and every program that it
 // starts afterwards (a private mount namespace), as /etc/hosts or /etc/nsswitch.conf.

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <sys/syscall.h>
@@ -25,7 +27,6 @@ std::string request_from(const std::string& address)
 {
     return "le serveur \xE0 recu une demande de temps du client " + address + " ";
 }
-const std::string kRequest = request_from("127.0.0.1");
 
 // A failure text: what failed, then Winsock's error number.
 std::string failed(const std::string& what, int e)
@@ -60,6 +61,14 @@ std::string big_endian(std::uint32_t value)
     return std::string(reinterpret_cast<const char*>(&wire), 4);
 }
 
+// The count that a 4-byte answer carries, most significant byte first.
+std::uint32_t count_of_answer(const std::string& reply)
+{
+    std::uint32_t wire = 0;
+    std::memcpy(&wire, reply.data(), sizeof wire);
+    return ntohl(wire);
+}
+
 // Starts the server and waits until its port is bound, so that no request is lost.
 void await_bound(Program& server)
 {
@@ -67,11 +76,34 @@ void await_bound(Program& server)
     ASSERT_TRUE(wait_bound(Transport::Udp, kPort, 5s)) << server.console();
 }
 
+// The server named the one client it served, and nothing else; it ends on its final
+// character (`typed`, or the end of its input when empty), whose code is its exit status,
+// or 255 at the end of input.
+void expect_served(Program& server, const std::string& client = "127.0.0.1",
+                   const std::string& typed = "\n", int status = '\n')
+{
+    EXPECT_TRUE(server.wait_for(request_from(client), 5s)) << server.console();
+    EXPECT_TRUE(matches(kSocketOpen + request_from(client), server.console())) << server.console();
+    if (typed.empty())
+        server.end_input();
+    else
+        server.type(typed);
+    EXPECT_EQ(server.wait_exit(5s), status);
+}
+
 // The server: any datagram is a request; exactly one is answered, with the time.
-class TimeServerAnswers : public testing::TestWithParam<size_t> {};
+struct RequestCase {
+    const char* name;
+    size_t size;
+    std::string typed = "\n"; // the final character; empty: the input ends
+    int status = '\n';
+};
+
+class TimeServerAnswers : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(TimeServerAnswers, OneRequestOfAnySizeWithTheTimeOfAnswering)
 {
+    const RequestCase& c = GetParam();
     Program server("timeserver");
     await_bound(server);
     // The request comes more than a second after the start: an answer read from the clock
@@ -79,14 +111,14 @@ TEST_P(TimeServerAnswers, OneRequestOfAnySizeWithTheTimeOfAnswering)
     std::this_thread::sleep_for(1200ms);
     Socket asker = udp_socket();
     const std::uint32_t before = static_cast<std::uint32_t>(std::time(nullptr));
-    send_datagram(asker, kPort, std::string(GetParam(), 'r'));
+    send_datagram(asker, kPort, std::string(c.size, 'r'));
     std::string reply;
     unsigned short from = 0;
     ASSERT_TRUE(receive_datagram(asker, reply, 5s, &from)) << server.console();
     const std::uint32_t after = static_cast<std::uint32_t>(std::time(nullptr));
     EXPECT_EQ(from, kPort);
     ASSERT_EQ(reply.size(), 4U);
-    const std::uint32_t seconds = ntohl(*reinterpret_cast<const std::uint32_t*>(reply.data()));
+    const std::uint32_t seconds = count_of_answer(reply);
     EXPECT_LE(before + kOffset, seconds);
     EXPECT_LE(seconds, after + kOffset);
 
@@ -96,17 +128,15 @@ TEST_P(TimeServerAnswers, OneRequestOfAnySizeWithTheTimeOfAnswering)
     send_datagram(asker, kPort, "");
     EXPECT_FALSE(receive_datagram(other, reply, 500ms));
     EXPECT_FALSE(receive_datagram(asker, reply, 10ms));
-
-    EXPECT_TRUE(server.wait_for(kRequest, 5s));
-    EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
-    server.type("\n");
-    EXPECT_EQ(server.wait_exit(5s), '\n');
+    expect_served(server, "127.0.0.1", c.typed, c.status);
 }
 
-INSTANTIATE_TEST_SUITE_P(Time, TimeServerAnswers, testing::Values(0, 1, 4, 4096, 4097, 65507),
-                         [](const testing::TestParamInfo<size_t>& p) {
-                             return "Bytes" + std::to_string(p.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Time, TimeServerAnswers,
+    testing::Values(RequestCase{"Bytes0", 0}, RequestCase{"Bytes1ThenALetter", 1, "A\n", 'A'},
+                    RequestCase{"Bytes4ThenEndOfInput", 4, "", 255}, RequestCase{"Bytes4096", 4096},
+                    RequestCase{"Bytes4097", 4097}, RequestCase{"Bytes65507", 65507}),
+    by_name<RequestCase>);
 
 // The client: what the answer holds, and what the console shows of it.
 struct ReplyCase {
@@ -116,6 +146,8 @@ struct ReplyCase {
     std::string console;
     std::optional<std::string> on_windows = {}; // where msvcrt prints otherwise
     std::string stray = {};                     // sent first, from another port, when not empty
+    std::string typed = "t\n";                  // the final character; empty: the input ends
+    int status = 't'; // its code, the exit status; 255 at the end of input
 };
 
 class TimeClientShows : public testing::TestWithParam<ReplyCase> {};
@@ -134,8 +166,12 @@ TEST_P(TimeClientShows, TheAnswerAsLocalCalendarTime)
         send_datagram(stranger, from, c.stray);
     }
     send_datagram(server, from, c.reply);
-    client.type("t\n"); // read only once the answer is printed
-    EXPECT_EQ(client.wait_exit(10s), 't');
+    // Read only once the answer is printed.
+    if (c.typed.empty())
+        client.end_input();
+    else
+        client.type(c.typed);
+    EXPECT_EQ(client.wait_exit(10s), c.status);
     const std::string& expected = on_wine() && c.on_windows ? *c.on_windows : c.console;
     EXPECT_TRUE(matches(expected, client.console())) << client.console();
 }
@@ -143,10 +179,24 @@ TEST_P(TimeClientShows, TheAnswerAsLocalCalendarTime)
 INSTANTIATE_TEST_SUITE_P(
     Time, TimeClientShows,
     testing::Values(
-        ReplyCase{"Epoch1970", big_endian(0x83AA7E80), "UTC", "Thu Jan  1 00:00:00 1970\n"},
+        ReplyCase{"Epoch1970ThenAHighByte",
+                  big_endian(0x83AA7E80),
+                  "UTC",
+                  "Thu Jan  1 00:00:00 1970\n",
+                  {},
+                  {},
+                  "\xE9\n",
+                  0xE9},
         ReplyCase{"Epoch1970InTokyo", big_endian(0x83AA7E80), "JST-9",
                   "Thu Jan  1 09:00:00 1970\n"},
-        ReplyCase{"Year2000", big_endian(0xBC17C200), "UTC", "Sat Jan  1 00:00:00 2000\n"},
+        ReplyCase{"Year2000ThenEndOfInput",
+                  big_endian(0xBC17C200),
+                  "UTC",
+                  "Sat Jan  1 00:00:00 2000\n",
+                  {},
+                  {},
+                  "",
+                  255},
         ReplyCase{"Year2000InNewYork", big_endian(0xBC17C200), "EST5EDT",
                   "Fri Dec 31 19:00:00 1999\n"},
         ReplyCase{"CountWrappedIn2036", big_endian(0x00000001), "UTC",
@@ -277,50 +327,6 @@ TEST(TimeClient, WithoutLinuxOptionsWaitsWhenNoServerAnswers)
     EXPECT_EQ(client.console(), "");
 }
 
-// The final character is the exit status: its code, or 255 (-1) when the input has ended.
-struct FinalCase {
-    const char* name;
-    const char* program;
-    std::string typed; // empty: the input ends
-    int status;
-};
-
-class TimeExit : public testing::TestWithParam<FinalCase> {};
-
-TEST_P(TimeExit, StatusIsTheFinalCharacter)
-{
-    const FinalCase& c = GetParam();
-    Socket server;
-    if (std::string(c.program) == "timeclient")
-        server = udp_socket(kPort); // before the client asks
-    Program program(c.program);
-    if (std::string(c.program) == "timeserver") {
-        await_bound(program);
-        Socket asker = udp_socket();
-        send_datagram(asker, kPort, "");
-        ASSERT_TRUE(program.wait_for("127.0.0.1 ", 5s));
-    } else {
-        std::string request;
-        unsigned short from = 0;
-        ASSERT_TRUE(receive_datagram(server, request, 10s, &from));
-        send_datagram(server, from, big_endian(0xBC17C200));
-        ASSERT_TRUE(program.wait_for("2000\n", 10s));
-    }
-    if (c.typed.empty())
-        program.end_input();
-    else
-        program.type(c.typed);
-    EXPECT_EQ(program.wait_exit(5s), c.status);
-}
-
-INSTANTIATE_TEST_SUITE_P(Time, TimeExit,
-                         testing::Values(FinalCase{"ServerLetter", "timeserver", "A\n", 'A'},
-                                         FinalCase{"ServerEnter", "timeserver", "\n", 10},
-                                         FinalCase{"ServerEndOfInput", "timeserver", "", 255},
-                                         FinalCase{"ClientHighByte", "timeclient", "\xE9\n", 0xE9},
-                                         FinalCase{"ClientEndOfInput", "timeclient", "", 255}),
-                         by_name<FinalCase>);
-
 // A flood of requests of every size from several senders: exactly one answer, to the
 // first, and the server reports that one alone.
 TEST(HostilePeers, FloodGetsOneAnswerToTheFirstSender)
@@ -343,16 +349,24 @@ TEST(HostilePeers, FloodGetsOneAnswerToTheFirstSender)
     EXPECT_FALSE(receive_datagram(first, reply, 500ms)) << "a second answer";
     for (const auto& flooder : flooders)
         EXPECT_FALSE(receive_datagram(flooder, reply, 10ms)) << "an answer to the flood";
-    EXPECT_TRUE(server.wait_for(kRequest, 5s));
-    EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
-    server.type("\n");
-    EXPECT_EQ(server.wait_exit(5s), '\n');
+    expect_served(server);
 }
 
-// The pair: the server started, then the client with `options` (in UTC); the client shows
-// the server's time of answering, and the server names the client by `client_address`.
-void expect_time_from_server(const Options& options, const std::string& client_address)
+// The pair, on one machine or across two: the client names the server by address, or by
+// a name that only this test's hosts file knows; it shows the server's time of answering
+// (in UTC), and the server names the client by its own address.
+class TimePair : public testing::TestWithParam<RemoteCase> {};
+
+TEST_P(TimePair, ClientShowsTheServersTime)
 {
+    const RemoteCase& c = GetParam();
+    std::optional<SecondHost> second;
+    Options options = in_zone("UTC");
+    if (c.server != nullptr) {
+        second.emplace();
+        know_this_host();
+        options = second->client_of(c.server);
+    }
     Program server("timeserver");
     ASSERT_NO_FATAL_FAILURE(await_bound(server));
     const std::time_t before = std::time(nullptr);
@@ -362,32 +376,12 @@ void expect_time_from_server(const Options& options, const std::string& client_a
     EXPECT_NE(std::find(plausible.begin(), plausible.end(), folded(client.console())),
               plausible.end())
         << client.console();
-    EXPECT_TRUE(server.wait_for(request_from(client_address), 5s)) << server.console();
-    EXPECT_TRUE(matches(kSocketOpen + request_from(client_address), server.console()))
-        << server.console();
-    server.type("\n");
+    expect_served(server, c.server != nullptr ? kSecondHost : "127.0.0.1");
     client.type("\n");
-    EXPECT_EQ(server.wait_exit(5s), '\n');
     EXPECT_EQ(client.wait_exit(5s), '\n');
 }
 
-TEST(TimePair, ClientShowsTheServersTime)
-{
-    expect_time_from_server(in_zone("UTC"), "127.0.0.1");
-}
-
-// Across two machines: the client names the server by address, or by a name that only
-// this test's hosts file knows; the server names the client by its own address.
-class TimeAcrossHosts : public testing::TestWithParam<RemoteCase> {};
-
-TEST_P(TimeAcrossHosts, TimeFromTheServerNamedOnTheCommandLine)
-{
-    SecondHost second;
-    know_this_host();
-    expect_time_from_server(second.client_of(GetParam().server), kSecondHost);
-}
-
-INSTANTIATE_TEST_SUITE_P(Time, TimeAcrossHosts, kRemoteCases, by_name<RemoteCase>);
+INSTANTIATE_TEST_SUITE_P(Time, TimePair, kPairCases, by_name<RemoteCase>);
 
 TEST(TimePeers, RdateReadsTheServersTime)
 {
@@ -402,8 +396,7 @@ TEST(TimePeers, RdateReadsTheServersTime)
         return std::gmtime(&now)->tm_year;
     }());
     EXPECT_NE(rdate.console().find(year), std::string::npos) << rdate.console();
-    EXPECT_TRUE(server.wait_for(kRequest, 5s));
-    EXPECT_TRUE(matches(kSocketOpen + kRequest, server.console())) << server.console();
+    expect_served(server);
 }
 
 // A server's machine that answers nothing (see fall_silent): the client asks again
