@@ -135,7 +135,7 @@ struct ChatPair {
     }
 
     // Ends the chat; returns the peak memories of the server and the client.
-    std::pair<double, double> finish()
+    std::pair<double, double> finish() const
     {
         server->type("bye\n");
         if (ours)
@@ -172,7 +172,12 @@ int run(const Sizes& sizes)
         "MISSED where both quartiles lie on one side of the target, else within noise.\n\n");
 
     // The three responders take turns, request by request.
-    std::vector<double> ours_us, least_us, said_us, ours_kib, least_kib, unused_kib;
+    std::vector<double> ours_us;
+    std::vector<double> least_us;
+    std::vector<double> said_us;
+    std::vector<double> ours_kib;
+    std::vector<double> least_kib;
+    std::vector<double> unused_kib;
     for (int i = 0; i < sizes.time_runs; ++i) {
         ours_us.push_back(time_reply(program_command("timeserver"), ours_kib));
         least_us.push_back(time_reply({RESPONDER}, least_kib));
@@ -195,10 +200,18 @@ int run(const Sizes& sizes)
     const std::string calls = "/tmp/sockets-tp-bench-" + std::to_string(getpid()) + ".calls";
     traced.env["SOCKETS_TP_CALLS"] = calls;
     const std::string port = std::to_string(kNetcatPort);
-    std::vector<double> chat_us, netcat_us, traced_us;
-    std::vector<double> server_kib, nc_server_kib, client_kib, nc_client_kib, timeclient_kib;
+    std::vector<double> chat_us;
+    std::vector<double> netcat_us;
+    std::vector<double> traced_us;
+    std::vector<double> server_kib;
+    std::vector<double> nc_server_kib;
+    std::vector<double> client_kib;
+    std::vector<double> nc_client_kib;
+    std::vector<double> timeclient_kib;
     for (int round = 0; round < sizes.chat_rounds; ++round) {
-        ChatPair ours, netcat, ours_traced;
+        ChatPair ours;
+        ChatPair netcat;
+        ChatPair ours_traced;
         netcat.ours = false;
         ours.start(program_command("chatserver"), program_command("chatclient"), {});
         netcat.start({"nc", "-N", "-l", port}, {"nc", "127.0.0.1", port}, {});

@@ -174,6 +174,7 @@ TEST_P(ServerRecords, SendsEachReadAsOneZeroPaddedRecord)
     ASSERT_NO_FATAL_FAILURE(connect_to(server, peer));
     ASSERT_TRUE(server.wait_for(kPrompt, 5s));
     std::vector<Socket> extra;
+    extra.reserve(static_cast<std::size_t>(c.extra_clients));
     for (int i = 0; i < c.extra_clients; ++i)
         extra.push_back(tcp_connect(kPort, 5s));
     server.type(c.typed);
