@@ -13,8 +13,11 @@ traced() { # WORK LABEL ARGS...
     shift 2
     [ "$program" != chatserver ] || dir=${SERVER_BUILD:-$dir}
     exec 3>&- 4>&- 5>&- # the consoles of the others
-    SOCKETS_TP_CALLS=$work/$label.calls LD_PRELOAD=$PWD/build-demo/libcalls.so \
-        exec ${CLIENT_NET:+nsenter --net="$CLIENT_NET"} "$dir/$program" "$@"
+    # A script run in the background of another ignores Ctrl-C, and so would its programs;
+    # a shell cannot undo that, env can: the lessons' Ctrl-C must reach the program.
+    exec env --default-signal=INT SOCKETS_TP_CALLS="$work/$label.calls" \
+        LD_PRELOAD="$PWD/build-demo/libcalls.so" \
+        ${CLIENT_NET:+nsenter --net="$CLIENT_NET"} "$dir/$program" "$@"
 }
 
 # Waits until FILE holds TEXT (COUNT times, or once), at most 20 seconds.
@@ -57,12 +60,27 @@ finish_chat() { # WORK
     exec 3>&- 4>&-
 }
 
-wait_programs() {
-    local pid
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2> /dev/null || true
+# Waits for the programs of LABELS (or all), at most 20 seconds each; one that has not
+# ended by then is killed, and the play fails.
+wait_programs() { # [LABELS...]
+    local label pid
+    [ $# -gt 0 ] || set -- "${!pids[@]}"
+    for label in "$@"; do
+        pid=${pids[$label]}
+        unset "pids[$label]"
+        for _ in $(seq 400); do
+            case $(ps -o stat= -p "$pid") in '' | Z*) break ;; esac
+            sleep 0.05
+        done
+        case $(ps -o stat= -p "$pid") in
+        '' | Z*) wait "$pid" 2> /dev/null || true ;;
+        *)
+            kill -KILL "$pid"
+            echo "$(basename "$0"): $label did not end in time" >&2
+            exit 1
+            ;;
+        esac
     done
-    pids=()
 }
 
 # What the play did to a program, on its side of the timeline.
