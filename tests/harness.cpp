@@ -630,6 +630,11 @@ Options in_zone(const char* zone)
     return options;
 }
 
+std::time_t seconds_now()
+{
+    return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+}
+
 std::vector<std::string> calendar_lines(long first, long last, const char* zone)
 {
     const char* own = std::getenv("TZ");

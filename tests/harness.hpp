@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
@@ -168,6 +169,12 @@ bool matches(const std::string& pattern, const std::string& raw_console,
 
 // The programs run in the given time zone (TZ), whatever the test machine's own.
 Options in_zone(const char* zone);
+
+// The current second from the precise clock: no program can have read a later one.
+// std::time reads the clock of the last tick, a few milliseconds behind, as the Linux
+// build does; the Windows build under Wine reads the precise clock. So a program's
+// reading lies between std::time before it and seconds_now() after it.
+std::time_t seconds_now();
 
 // The calendar text (ctime) of each second from `first` to `last` in the time zone `zone`,
 // as a program run in_zone(zone) writes it.

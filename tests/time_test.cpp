@@ -115,7 +115,7 @@ TEST_P(TimeServerAnswers, OneRequestOfAnySizeWithTheTimeOfAnswering)
     std::string reply;
     unsigned short from = 0;
     ASSERT_TRUE(receive_datagram(asker, reply, 5s, &from)) << server.console();
-    const std::uint32_t after = static_cast<std::uint32_t>(std::time(nullptr));
+    const std::uint32_t after = static_cast<std::uint32_t>(seconds_now());
     EXPECT_EQ(from, kPort);
     ASSERT_EQ(reply.size(), 4U);
     const std::uint32_t seconds = count_of_answer(reply);
@@ -372,7 +372,7 @@ TEST_P(TimePair, ClientShowsTheServersTime)
     const std::time_t before = std::time(nullptr);
     Program client("timeclient", options);
     ASSERT_TRUE(client.wait_for("\n", 5s)) << client.console();
-    const auto plausible = calendar_lines(before, std::time(nullptr), "UTC");
+    const auto plausible = calendar_lines(before, seconds_now(), "UTC");
     EXPECT_NE(std::find(plausible.begin(), plausible.end(), folded(client.console())),
               plausible.end())
         << client.console();
