@@ -69,17 +69,17 @@ wait_programs() { # [LABELS...]
         pid=${pids[$label]}
         unset "pids[$label]"
         for _ in $(seq 400); do
-            case $(ps -o stat= -p "$pid") in '' | Z*) break ;; esac
+            case $(ps -o stat= -p "$pid") in
+            '' | Z*)
+                wait "$pid" 2> /dev/null || true
+                continue 2
+                ;;
+            esac
             sleep 0.05
         done
-        case $(ps -o stat= -p "$pid") in
-        '' | Z*) wait "$pid" 2> /dev/null || true ;;
-        *)
-            kill -KILL "$pid"
-            echo "$(basename "$0"): $label did not end in time" >&2
-            exit 1
-            ;;
-        esac
+        kill -KILL "$pid" 2> /dev/null || true
+        echo "$(basename "$0"): $label did not end in time" >&2
+        exit 1
     done
 }
 
