@@ -60,6 +60,15 @@ finish_chat() { # WORK
     exec 3>&- 4>&-
 }
 
+# Whether process PID still runs: neither gone nor a zombie waiting to be reaped. Read from
+# /proc, which every Linux has, rather than with ps, which a minimal system lacks.
+running() { # PID
+    local stat
+    stat=$(cat "/proc/$1/stat" 2> /dev/null) || return 1
+    stat=${stat##*) }
+    [ "${stat:0:1}" != Z ]
+}
+
 # Waits for the programs of LABELS (or all), at most 20 seconds each; one that has not
 # ended by then is killed, and the play fails.
 wait_programs() { # [LABELS...]
@@ -69,12 +78,10 @@ wait_programs() { # [LABELS...]
         pid=${pids[$label]}
         unset "pids[$label]"
         for _ in $(seq 400); do
-            case $(ps -o stat= -p "$pid") in
-            '' | Z*)
+            if ! running "$pid"; then
                 wait "$pid" 2> /dev/null || true
                 continue 2
-                ;;
-            esac
+            fi
             sleep 0.05
         done
         kill -KILL "$pid" 2> /dev/null || true
