@@ -31,9 +31,12 @@ struct Sizes {
     int time_runs;   // fresh time servers, each paired with fresh responders
     int chat_rounds; // fresh chat pairs, each paired with a netcat pair and a traced pair
     int chat_lines;  // lines typed in each round
+    int memory_runs; // fresh runs of every program, each paired with fresh netcats
 };
-constexpr Sizes kFull{61, 3, 8};
-constexpr Sizes kShort{5, 2, 2};
+// A process's peak memory moves by a tenth or more from one run to the next (where its
+// libraries and stack land), so memory is judged on many fresh runs, not on a few.
+constexpr Sizes kFull{61, 3, 8, 25};
+constexpr Sizes kShort{5, 2, 2, 3};
 constexpr auto kQuietGap = 100ms;
 // The chat server pauses one second after each line; the lines come slower than that.
 constexpr auto kLineGap = 1100ms;
@@ -85,7 +88,7 @@ void row(const char* what, const std::vector<double>& ours, const char* other,
 
 // A fresh responder per request: start it, wait until its port is bound and then for the
 // quiet gap, and time one request to its answer, in microseconds.
-double time_reply(const std::vector<std::string>& command, std::vector<double>& peaks_kib)
+double time_reply(const std::vector<std::string>& command)
 {
     Program responder(command);
     if (!wait_bound(Transport::Udp, 37, 5s))
@@ -101,7 +104,6 @@ double time_reply(const std::vector<std::string>& command, std::vector<double>& 
     responder.type("\n");
     responder.end_input();
     responder.wait_exit(5s);
-    peaks_kib.push_back(static_cast<double>(responder.peak_kib()));
     return latency;
 }
 
@@ -150,6 +152,49 @@ struct ChatPair {
     }
 };
 
+// Each program's peak memory, run after run, beside netcat's in the same run.
+struct Memory {
+    std::vector<double> chatserver;
+    std::vector<double> chatclient;
+    std::vector<double> timeserver;
+    std::vector<double> timeclient;
+    std::vector<double> nc_listener;
+    std::vector<double> nc;
+};
+
+Memory peak_memories(int runs)
+{
+    Memory memory;
+    const std::string port = std::to_string(kNetcatPort);
+    for (int i = 0; i < runs; ++i) {
+        ChatPair ours;
+        ChatPair netcat;
+        netcat.ours = false;
+        ours.start(program_command("chatserver"), program_command("chatclient"), {});
+        netcat.start({"nc", "-N", "-l", port}, {"nc", "127.0.0.1", port}, {});
+        const auto [server, client] = ours.finish();
+        const auto [listener, nc] = netcat.finish();
+        memory.chatserver.push_back(server);
+        memory.chatclient.push_back(client);
+        memory.nc_listener.push_back(listener);
+        memory.nc.push_back(nc);
+
+        Program timeserver("timeserver");
+        if (!wait_bound(Transport::Udp, 37, 5s))
+            throw std::runtime_error("timeserver did not bind port 37");
+        Program timeclient("timeclient");
+        timeclient.wait_for("\n", 5s);
+        for (Program* program : {&timeclient, &timeserver}) {
+            program->type("\n");
+            program->end_input();
+            program->wait_exit(5s);
+        }
+        memory.timeserver.push_back(static_cast<double>(timeserver.peak_kib()));
+        memory.timeclient.push_back(static_cast<double>(timeclient.peak_kib()));
+    }
+    return memory;
+}
+
 std::string machine()
 {
     std::ifstream cpuinfo("/proc/cpuinfo");
@@ -175,13 +220,10 @@ int run(const Sizes& sizes)
     std::vector<double> ours_us;
     std::vector<double> least_us;
     std::vector<double> said_us;
-    std::vector<double> ours_kib;
-    std::vector<double> least_kib;
-    std::vector<double> unused_kib;
     for (int i = 0; i < sizes.time_runs; ++i) {
-        ours_us.push_back(time_reply(program_command("timeserver"), ours_kib));
-        least_us.push_back(time_reply({RESPONDER}, least_kib));
-        said_us.push_back(time_reply({RESPONDER, "--say"}, unused_kib));
+        ours_us.push_back(time_reply(program_command("timeserver")));
+        least_us.push_back(time_reply({RESPONDER}));
+        said_us.push_back(time_reply({RESPONDER, "--say"}));
     }
     std::printf("Time reply, request sent to answer received (%d fresh processes each, in turns,\n"
                 "%d ms quiet gap):\n",
@@ -203,11 +245,6 @@ int run(const Sizes& sizes)
     std::vector<double> chat_us;
     std::vector<double> netcat_us;
     std::vector<double> traced_us;
-    std::vector<double> server_kib;
-    std::vector<double> nc_server_kib;
-    std::vector<double> client_kib;
-    std::vector<double> nc_client_kib;
-    std::vector<double> timeclient_kib;
     for (int round = 0; round < sizes.chat_rounds; ++round) {
         ChatPair ours;
         ChatPair netcat;
@@ -225,28 +262,13 @@ int run(const Sizes& sizes)
                 pairs[(i + k) % 3]->line("ligne " + std::to_string(1000 + round * 100 + i));
             std::this_thread::sleep_until(began + kLineGap);
         }
-        const auto [s, c] = ours.finish();
-        const auto [ns, nc] = netcat.finish();
+        ours.finish();
+        netcat.finish();
         ours_traced.finish();
-        server_kib.push_back(s);
-        client_kib.push_back(c);
-        nc_server_kib.push_back(ns);
-        nc_client_kib.push_back(nc);
         chat_us.insert(chat_us.end(), ours.latencies_us.begin(), ours.latencies_us.end());
         netcat_us.insert(netcat_us.end(), netcat.latencies_us.begin(), netcat.latencies_us.end());
         traced_us.insert(traced_us.end(), ours_traced.latencies_us.begin(),
                          ours_traced.latencies_us.end());
-
-        // The time client, asking the least responder once.
-        Program responder(std::vector<std::string>{RESPONDER});
-        wait_bound(Transport::Udp, 37, 5s);
-        Program client("timeclient");
-        client.wait_for("\n", 5s);
-        client.type("\n");
-        client.end_input();
-        client.wait_exit(5s);
-        responder.wait_exit(5s);
-        timeclient_kib.push_back(static_cast<double>(client.peak_kib()));
     }
     std::remove(calls.c_str());
     std::printf(
@@ -256,12 +278,12 @@ int run(const Sizes& sizes)
     // What the learner's timelines cost: the same pair with every call recorded.
     row("chat traced", traced_us, "chat untraced", chat_us, "us");
 
-    std::printf("\nPeak resident memory (%d runs each):\n", sizes.chat_rounds);
-    ours_kib.resize(static_cast<size_t>(sizes.chat_rounds));
-    row("chatserver", server_kib, "nc -l", nc_server_kib, "KiB", 1.00);
-    row("chatclient", client_kib, "nc", nc_client_kib, "KiB", 1.00);
-    row("timeserver", ours_kib, "nc -l", nc_server_kib, "KiB", 1.00);
-    row("timeclient", timeclient_kib, "nc", nc_client_kib, "KiB", 1.00);
+    std::printf("\nPeak resident memory (%d fresh runs each, in turns):\n", sizes.memory_runs);
+    const Memory memory = peak_memories(sizes.memory_runs);
+    row("chatserver", memory.chatserver, "nc -l", memory.nc_listener, "KiB", 1.00);
+    row("chatclient", memory.chatclient, "nc", memory.nc, "KiB", 1.00);
+    row("timeserver", memory.timeserver, "nc -l", memory.nc_listener, "KiB", 1.00);
+    row("timeclient", memory.timeclient, "nc", memory.nc, "KiB", 1.00);
     return 0;
 }
 
