@@ -23,7 +23,8 @@ const std::string kChatClientAbout = "Se connecte au serveur de chat (nom ou adr
                                      "127.0.0.1 par d\x82"
                                      "faut), port TCP 1609, et affiche ses messages.\n";
 const std::string kTimeServerAbout =
-    "R\xE9pond \xE0 une demande de temps (RFC 868) sur le port UDP 37, puis attend une touche.\n";
+    "R\xE9pond \xE0 une demande de temps (RFC 868) sur le port UDP 37, puis attend Entr\xE9"
+    "e.\n";
 const std::string kTimeClientAbout = "Demande l'heure au serveur de temps (nom ou adresse IPv4, "
                                      "127.0.0.1 par d\xE9"
                                      "faut), port UDP 37 (RFC 868), et l'affiche.\n";

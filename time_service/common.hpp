@@ -47,7 +47,8 @@ inline int cut_to_buffer(int received, int buffer_size)
 // --help it goes to standard output, and the line that says what the program does with it.
 constexpr const char* SERVER_USAGE = "Utilisation : timeserver\n";
 constexpr const char* SERVER_ABOUT =
-    "R\xE9pond \xE0 une demande de temps (RFC 868) sur le port UDP 37, puis attend une touche.\n";
+    "R\xE9pond \xE0 une demande de temps (RFC 868) sur le port UDP 37, puis attend Entr\xE9"
+    "e.\n";
 constexpr const char* CLIENT_USAGE = "Utilisation : timeclient [serveur]\n";
 constexpr const char* CLIENT_ABOUT = "Demande l'heure au serveur de temps (nom ou adresse IPv4, "
                                      "127.0.0.1 par d\xE9"
