@@ -1,5 +1,5 @@
-# Sourced by scripts/demo: runs the programs traced on a private network, and shows what
-# they left. A program's label is its name, with -2, -3 for a second and third run.
+# Sourced by scripts/demo and scripts/trace: runs the programs traced on a private network,
+# and shows what they left. A program's label is its name, with -2, -3 for a second and third run.
 
 declare -A pids
 
@@ -90,6 +90,13 @@ wait_programs() { # [LABELS...]
     done
 }
 
+# Types LINE at the chat server's console (descriptor 3), then waits until the server has
+# said that it was sent, or not: COUNT answers in all so far.
+say() { # WORK LINE COUNT
+    printf '%s\n' "$2" >&3
+    wait_for "$1/chatserver.out" "Msg \(non \)\?envoy" "$3"
+}
+
 # What the play did to a program, on its side of the timeline.
 note() { # WORK LABEL TEXT
     echo "$(date +%s%N) $2 $3" >> "$1/notes"
@@ -97,7 +104,7 @@ note() { # WORK LABEL TEXT
 
 # The packets that cross INTERFACE, into WORK/wire.pcap.
 capture() { # WORK INTERFACE
-    scripts/wire capture "$1/wire.pcap" "$2" > "$1/capture.out" &
+    trace/capture.py capture "$1/wire.pcap" "$2" > "$1/capture.out" &
     capture_pid=$!
     wait_for "$1/capture.out" capturing
 }
@@ -107,7 +114,17 @@ stop_capture() {
     wait "$capture_pid" || true
 }
 
-# The exchanges that the timeline shows: JSON objects, as scripts/timeline reads them.
+# The timelines of what a play left in WORK (trace/timeline), and a lesson's story told
+# from them. Debian's scapy reads the captures: the system's own python3 runs them.
+timeline() { # WORK
+    PYTHONPATH=$PWD/trace /usr/bin/python3 -m timeline "$@"
+}
+
+story() { # LESSON.sh TIMELINE.json
+    PYTHONPATH=$PWD/trace /usr/bin/python3 -m timeline.story "$@"
+}
+
+# The exchanges that the timeline shows: JSON objects, as trace/timeline reads them.
 exchanges() { # WORK OBJECTS
     printf '[%s]\n' "$2" > "$1/exchanges.json"
 }

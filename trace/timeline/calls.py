@@ -1,0 +1,247 @@
+"""The recorder's calls, read back as the calls of main.
+
+libcalls.so (trace/calls.cpp, preloaded into a program) writes LABEL.calls: each socket and
+console call between two readings of the real-time clock, with its return address in the
+program. They are shown under the Winsock names that the programs' code uses, one call of
+main each: the POSIX layer's own system calls made for one call of main (an option that
+gives Winsock's behaviour, say) are part of it. Each call names the line of main that made
+it, found from its return address in the program's debug information (addr2line, inlined
+frames included: the platform layer's functions are inlined into main)."""
+import errno
+import os
+import subprocess
+
+
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+# Winsock's numbers and names for what the programs' calls report.
+WINSOCK = {
+    "EINTR": (10004, "WSAEINTR"), "EBADF": (10038, "WSAENOTSOCK"),
+    "EACCES": (10013, "WSAEACCES"), "EFAULT": (10014, "WSAEFAULT"),
+    "EINVAL": (10022, "WSAEINVAL"), "EMFILE": (10024, "WSAEMFILE"),
+    "EAGAIN": (10035, "WSAEWOULDBLOCK"), "ENOTSOCK": (10038, "WSAENOTSOCK"),
+    "EMSGSIZE": (10040, "WSAEMSGSIZE"), "ENOPROTOOPT": (10042, "WSAENOPROTOOPT"),
+    "EADDRINUSE": (10048, "WSAEADDRINUSE"), "EADDRNOTAVAIL": (10049, "WSAEADDRNOTAVAIL"),
+    "ENETDOWN": (10050, "WSAENETDOWN"), "ENETUNREACH": (10051, "WSAENETUNREACH"),
+    "ECONNABORTED": (10053, "WSAECONNABORTED"), "ECONNRESET": (10054, "WSAECONNRESET"),
+    "EPIPE": (10054, "WSAECONNRESET"), "ENOBUFS": (10055, "WSAENOBUFS"),
+    "EISCONN": (10056, "WSAEISCONN"), "ENOTCONN": (10057, "WSAENOTCONN"),
+    "ESHUTDOWN": (10058, "WSAESHUTDOWN"), "ETIMEDOUT": (10060, "WSAETIMEDOUT"),
+    "ECONNREFUSED": (10061, "WSAECONNREFUSED"), "EHOSTDOWN": (10064, "WSAEHOSTDOWN"),
+    "EHOSTUNREACH": (10065, "WSAEHOSTUNREACH"),
+}
+
+
+SHUTDOWN = {0: "SD_RECEIVE", 1: "SD_SEND", 2: "SD_BOTH"}
+
+
+# (level, option) of the system calls behind Winsock's options.
+KEEPALIVE = {(1, 9): "SO_KEEPALIVE", (6, 4): "TCP_KEEPIDLE", (6, 5): "TCP_KEEPINTVL",
+             (6, 6): "TCP_KEEPCNT"}
+
+
+NEVER = 1 << 62  # the end of a call that never returned
+
+
+SOCKET_CALLS = {"socket", "bind", "listen", "accept", "connect", "send", "recv", "sendto",
+                "recvfrom", "shutdown", "close"}
+
+
+def winsock_error(name, number, datagram):
+    code = errno.errorcode.get(number, str(number))
+    # The layer's own translations: a refused datagram is a reset, as in Winsock; a receive
+    # that its time-out ended is WSAETIMEDOUT.
+    if name == "recvfrom" and datagram and code == "ECONNREFUSED":
+        code = "ECONNRESET"
+    if name in ("recv", "recvfrom") and code == "EAGAIN":
+        code = "ETIMEDOUT"
+    number, text = WINSOCK.get(code, (number, code))
+    return f"{text} ({number})"
+
+
+def records(path):
+    """The recorder's lines, each call once: where it returned, or, for a call that never
+    returned (the program ended while it waited), where it began (its end None)."""
+    out, waiting = [], {}
+    for line in open(path, encoding="ascii", errors="replace"):
+        fields = line.split()
+        if len(fields) < 7:
+            continue
+        args = dict(f.split("=", 1) for f in fields[7:] if "=" in f)
+        r = {"start": int(fields[0]), "end": None if fields[1] == "-" else int(fields[1]),
+             "call": fields[2], "result": int(fields[3]), "errno": int(fields[4]),
+             "object": fields[5], "offset": int(fields[6], 16), "args": args}
+        if r["end"] is None:
+            waiting[(r["start"], r["call"])] = r
+        else:
+            waiting.pop((r["start"], r["call"]), None)
+            out.append(r)
+    out += waiting.values()
+    out.sort(key=lambda r: r["start"])
+    return out
+
+
+def where_in_main(raw):
+    """Each record's source line in main: the outermost inlined frame of its return
+    address less one (the call instruction's own line)."""
+    by_object = {}
+    for r in raw:
+        by_object.setdefault(r["object"], set()).add(r["offset"])
+    found = {}
+    for obj, offsets in by_object.items():
+        offsets = sorted(offsets)
+        out = subprocess.run(["addr2line", "-a", "-i", "-e", obj] +
+                             [hex(o - 1) for o in offsets],
+                             capture_output=True, text=True, check=False).stdout.splitlines()
+        frames, current = {}, None
+        for line in out:
+            if line.startswith("0x"):
+                current = int(line, 16) + 1
+                frames[current] = []
+            elif current is not None:
+                frames[current].append(line.split(" (discriminator")[0])
+        for offset in offsets:
+            last = (frames.get(offset) or ["??:0"])[-1]
+            file, _, number = last.rpartition(":")
+            found[(obj, offset)] = (file, int(number) if number.isdigit() else 0)
+    for r in raw:
+        r["file"], r["line"] = found[(r["object"], r["offset"])]
+
+
+def relative(path):
+    """A source's path from the top of its tree (this one, or a scratch copy of it)."""
+    for top in ("chat/", "time_service/", "platform/"):
+        at = path.rfind("/" + top)
+        if at >= 0:
+            return path[at + 1:]
+    return os.path.relpath(path, TOP)
+
+
+def statement(path, number):
+    """The code of main at that line: the statement that begins there, on one line."""
+    try:
+        lines = open(path, encoding="latin-1").read().splitlines()
+    except OSError:
+        return ""
+    code = ""
+    for line in lines[number - 1:number + 3]:
+        code += " " + line.strip()
+        if code.count("(") <= code.count(")") and code.rstrip().endswith((";", "{", ")")):
+            break
+    return " ".join(code.split())
+
+
+def shown(data, charset):
+    return bytes.fromhex(data).decode(charset, "replace").replace("\n", "⏎") if data != "-" else ""
+
+
+def winsock_call(group, datagram):
+    """One call of main, from the system calls it made: its name, text and result."""
+    names = [r["call"] for r in group]
+    main = next((r for r in group if r["call"] in SOCKET_CALLS), group[-1])
+    a = main["args"]
+    failed = next((r for r in group if r["result"] < 0), None)
+    result = main["result"] if failed is None else -1
+    name = main["call"]
+    fd = a.get("fd", "?")
+    if name == "socket":
+        text = f"socket({a.get('type')})"
+    elif name == "bind":
+        text = f"bind({fd}, {a.get('addr')})"
+    elif name == "listen":
+        text = f"listen({fd}, {a.get('backlog')})"
+    elif name == "accept":
+        text = f"accept({fd})"
+    elif name == "connect":
+        text = f"connect({fd}, {a.get('addr')})"
+    elif name == "send":
+        text = f"send({fd}, {a.get('len')} bytes)"
+    elif name == "recv":
+        text = f"recv({fd}, {a.get('len')})"
+    elif name == "sendto":
+        text = f"sendto({fd}, {a.get('len')} bytes, {a.get('addr')})"
+    elif name == "recvfrom":
+        text = f"recvfrom({fd}, {a.get('len')})"
+    elif name == "shutdown":
+        text = f"shutdown({fd}, {SHUTDOWN.get(int(a.get('how', -1)), a.get('how'))})"
+    elif name == "close":
+        name = "closesocket"
+        text = f"closesocket({fd})"
+    else:
+        options = {(int(r["args"]["level"]), int(r["args"]["option"])): r["args"]["value"]
+                   for r in group if r["call"] == "setsockopt"}
+        if (1, 9) in options:
+            name = "WSAIoctl"
+            values = ", ".join(f"{KEEPALIVE.get(k, k)} {v}" for k, v in options.items())
+            text = f"WSAIoctl({fd}, SIO_KEEPALIVE_VALS: {values})"
+        elif (6, 18) in options:
+            name = "setsockopt"
+            text = f"setsockopt({fd}, TCP_MAXRT, {int(options[(6, 18)]) // 1000} s)"
+        elif (1, 20) in options:
+            name = "setsockopt"
+            text = f"setsockopt({fd}, SO_RCVTIMEO, {options[(1, 20)].replace('ms', ' ms')})"
+        else:
+            name = "setsockopt"
+            text = f"setsockopt({fd}, {', '.join(f'{k}' for k in options)})"
+    error = ""
+    if main["end"] is None:
+        return {"name": name, "call": text, "result": "", "error": "", "unfinished": True,
+                "text": f"{text} … (never returned: the program ended)", "calls": names}
+    if result < 0:
+        culprit = failed or main
+        error = winsock_error(culprit["call"], culprit["errno"], datagram)
+        outcome = f"-1 {error}"
+    elif name == "closesocket" or name == "WSAIoctl":
+        outcome = "0"
+    else:
+        outcome = str(result)
+    peer = ""
+    if name in ("accept", "recvfrom") and result >= 0 and a.get("addr", "-") != "-":
+        peer = f" ← {a['addr']}"
+    return {"name": name, "call": text, "result": outcome + peer, "error": error,
+            "text": f"{text} = {outcome}{peer}", "calls": names}
+
+
+def program_events(directory, label):
+    """A program's calls of main and its console, as events; the final character it waits
+    for at its end is left out (the exchange is over by then)."""
+    raw = records(f"{directory}/{label}.calls")
+    if raw and raw[-1]["call"] == "read" and raw[-1]["end"] is not None:
+        raw.pop()
+    where_in_main(raw)
+    charset = "cp850" if label.startswith("chat") else "latin-1"
+    datagram_sockets = {r["result"] for r in raw if r["call"] == "socket"
+                        and r["args"].get("type") == "SOCK_DGRAM"}
+    events, group = [], []
+
+    def flush():
+        if not group:
+            return
+        first, last = group[0], group[-1]
+        fd = next((int(r["args"]["fd"]) for r in group if "fd" in r["args"]), -1)
+        call = winsock_call(group, fd in datagram_sockets or (
+            first["call"] == "socket" and first["result"] in datagram_sockets))
+        source = f"{relative(last['file'])}:{last['line']}"
+        events.append(dict(call, kind="call", process=label, source=source,
+                           code=statement(last["file"], last["line"]),
+                           start=first["start"], end=last["end"] or NEVER))
+        group.clear()
+
+    for r in raw:
+        if r["call"] in ("write", "read"):
+            flush()
+            mark = "»" if r["call"] == "write" else "«"
+            text = shown(r["args"].get("text", "-"), charset)
+            if r["call"] == "read" and not text:
+                text = "(end of input)"
+            events.append({"kind": "console", "name": r["call"], "process": label,
+                           "text": f"{mark} {text}", "start": r["start"], "end": r["end"]})
+            continue
+        if group and (group[-1]["file"], group[-1]["line"]) != (r["file"], r["line"]):
+            flush()
+        if group and any(g["call"] in SOCKET_CALLS for g in group) and r["call"] in SOCKET_CALLS:
+            flush()
+        group.append(r)
+    flush()
+    return events

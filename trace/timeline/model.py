@@ -1,0 +1,144 @@
+"""The timeline of an exchange: its programs' calls, their consoles, what the run did to
+them and the packets, joined on one clock.
+
+What a traced run leaves in its folder:
+- LABEL.calls, one for each program run (calls.py reads them);
+- wire.pcap: the packets (packets.py reads them);
+- notes (optional): what the run did to the programs, a line each: NS LABEL TEXT;
+- exchanges.json: [{"name", "title", "left": [LABEL...], "right": [LABEL...],
+  "ports": [PORT...]}], the programs of each side, and the ports whose packets belong to
+  the exchange (TCP or UDP, and the ICMP errors about them).
+
+The renderings (terminal.py, page.py, pcapng.py) draw what this module makes of them."""
+import os
+
+from .calls import NEVER, program_events
+from .packets import packets
+
+
+def notes(directory, labels):
+    out = []
+    path = f"{directory}/notes"
+    if os.path.exists(path):
+        for line in open(path, encoding="utf-8"):
+            stamp, label, text = line.rstrip("\n").split(" ", 2)
+            if label in labels:
+                out.append({"kind": "note", "name": "note", "process": label,
+                            "text": f"▸ {text}", "at": int(stamp)})
+    return out
+
+
+def exchange(directory, plan):
+    side = {label: "left" for label in plan["left"]}
+    side.update({label: "right" for label in plan["right"]})
+    events = []
+    for label in side:
+        if os.path.exists(f"{directory}/{label}.calls"):
+            events += program_events(directory, label)
+    calls = [e for e in events if e["kind"] == "call"]
+    for e in events:
+        # A console text shows when it is written, or when the typed line has come.
+        e["at"] = e["end"] if e["name"] == "read" else e["start"]
+    wire = packets(directory, set(plan["ports"]))
+    for p in wire:
+        # The call during which the packet crossed: of those that the side it came from
+        # was running then, the shortest. None: the system sent it of its own (a
+        # retransmission, an error, a reset for a program that has ended).
+        sender = "left" if p["to_right"] else "right"
+        running = [c for c in calls if side[c["process"]] == sender
+                   and c["start"] <= p["at"] <= c["end"]]
+        during = min(running, key=lambda c: c["end"] - c["start"], default=None)
+        p["during"] = f"{during['process']} {during['text']} {during['source']}" if during \
+            else "no call on the side it came from: the system's own"
+    events += wire + notes(directory, side)
+    begin = min((e["start"] for e in calls if e["name"] == "socket"),
+                default=min(e["at"] for e in events))
+    events = [e for e in events if e["at"] >= begin]
+    for e in events:
+        e["side"] = "wire" if e["kind"] == "packet" else side[e["process"]]
+        e["shared"] = e["side"] != "wire" and len(plan[e["side"]]) > 1
+        for key in ("start", "end", "at"):
+            if key in e:
+                e[key + "_ms"] = round((e[key] - begin) / 1e6, 3) if e[key] != NEVER else None
+    events.sort(key=lambda e: e["at"])
+    return events
+
+
+def rows(events):
+    """The rows of a timeline: an event where it happens; a call during which anything
+    else happens (a packet, the other program's calls) where it begins and where it
+    returns, with what happened meanwhile between the two."""
+    out = []
+    for e in events:
+        e["blocks"] = e["kind"] == "call" and any(
+            o is not e and e["start"] < o["at"] < e["end"] for o in events)
+        if e.get("unfinished"):
+            out.append((e["start"], e, "whole"))
+        elif e["blocks"]:
+            out.append((e["start"], e, "begins"))
+            out.append((e["end"], e, "returns"))
+        else:
+            out.append((e["at"], e, "whole"))
+    out.sort(key=lambda r: r[0])
+    unordered(events, out)
+    return out
+
+
+RECEIVES = {"accept", "connect", "recv", "recvfrom"}
+
+
+def unordered(events, table):
+    """Marks each return that the clocks cannot order against the other programs' rows
+    above it. A return is read from the clock only after it: it lies somewhere between the
+    call's last packet (one it sent, or, for a receive, one that came to it) and that
+    reading ("returns_after_ms"). A row of another program drawn within that stretch may
+    have come before or after it; the return then says so ("unordered")."""
+    for at, e, part in table:
+        if part != "returns":
+            continue
+        own = []
+        for p in events:
+            if p["kind"] != "packet" or not e["start"] < p["at"] < e["end"]:
+                continue
+            incoming = p["to_right"] == (e["side"] == "right")
+            if (e["name"] in RECEIVES) if incoming else p["during"].startswith(e["process"] + " "):
+                own.append((p["at"], p["at_ms"]))
+        # The stretch's start in ms as its own row shows it: the same figure, not a sum of
+        # two roundings that may fall a microsecond short of the packet's.
+        low, e["returns_after_ms"] = max([(e["start"], e["start_ms"])] + own)
+        others = [o for t, o, _ in table if low <= t < at and o["kind"] != "packet"
+                  and o["process"] != e["process"]]
+        e["unordered"] = bool(others)
+
+
+def heading(plan, side):
+    return plan.get(f"{side}_title") or " + ".join(plan[side])
+
+
+def cell(event, part):
+    """An event's text on its side; a side of several programs names the one it is of."""
+    who = f"{event['process']}: " if event.get("shared") else ""
+    if event["kind"] != "call" or part == "whole":
+        return who + event["text"]
+    if part == "begins":
+        return who + event["call"] + " …"
+    mark = "≈ " if event.get("unordered") else ""
+    return f"{mark}{who}… {event['name']} = {event['result']}"
+
+
+def fit(text, width, call=False):
+    """At most width characters: a call keeps its ' = result' whole and loses arguments."""
+    if len(text) <= width:
+        return text
+    if call and " = " in text:
+        head, tail = text.split(" = ", 1)
+        if "(" not in head:  # a return: its name and result, whole
+            return text
+        tail = " = " + tail
+        keep = max(width - len(tail) - 2, 4)
+        return (head[:keep] + "…)" + tail) if len(tail) < width - 6 else text
+    return text[:width - 1] + "…"
+
+
+def time_of(at, begin):
+    return (at - begin) / 1e6
