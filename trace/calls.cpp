@@ -10,9 +10,11 @@
 //
 //   START_NS END_NS NAME RESULT ERRNO OBJECT OFFSET DETAILS...
 //
-// where DETAILS are the call's arguments as KEY=VALUE, a text in hex. A call that may wait
-// (accept, connect, a receive, a console read) is written as it begins, too, with "-" for
-// END_NS: a program ended while it waits has that call on its timeline.
+// where DETAILS are the call's arguments as KEY=VALUE, a text in hex, then what was measured
+// as it returned: slept=N, the thread's voluntary context switches during the call, and for
+// a socket its local= and peer= addresses and its TCP state=. A call that may wait (accept,
+// connect, a receive, a console read) is written as it begins, too, with "-" for END_NS: a
+// program ended while it waits has that call on its timeline.
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -23,7 +25,9 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -35,6 +39,28 @@ long long now_ns()
     timespec t{};
     clock_gettime(CLOCK_REALTIME, &t);
     return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// The times this thread gave up the processor of its own accord: waiting for a packet, a
+// line typed or the end of a pause. A call during which it did so slept; one during which
+// it did not ran straight through, whatever crossed meanwhile.
+long voluntary_switches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+// Where a call begins: the clock, and the thread's voluntary switches so far.
+struct Start {
+    long long ns;
+    long switches;
+};
+
+Start begin()
+{
+    const long switches = voluntary_switches();
+    return {now_ns(), switches};
 }
 
 template <typename F>
@@ -74,6 +100,32 @@ std::string address(const sockaddr* sa)
     char text[32];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3], ntohs(in.sin_port));
     return text;
+}
+
+// A socket as the system has it once a call has returned: its own address, its peer's, and
+// for TCP the connection's state (TCP_INFO), so that each packet can be given to the
+// socket whose addresses it carries.
+const char* const kStates[] = {"-",         "ESTABLISHED", "SYN_SENT",   "SYN_RECV",
+                               "FIN_WAIT1", "FIN_WAIT2",   "TIME_WAIT",  "CLOSE",
+                               "CLOSE_WAIT", "LAST_ACK",   "LISTEN",     "CLOSING"};
+
+std::string socket_now(int fd)
+{
+    sockaddr_storage own{};
+    sockaddr_storage peer{};
+    socklen_t size = sizeof own;
+    if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&own), &size) != 0 ||
+        own.ss_family != AF_INET)
+        return "";
+    size = sizeof peer;
+    const bool connected = getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0;
+    std::string out = " local=" + address(reinterpret_cast<sockaddr*>(&own)) +
+                      " peer=" + (connected ? address(reinterpret_cast<sockaddr*>(&peer)) : "-");
+    tcp_info info{};
+    size = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state < 12)
+        out += std::string(" state=") + kStates[info.tcpi_state];
+    return out;
 }
 
 int output()
@@ -124,20 +176,25 @@ void write_line(long long start, const char* end, const char* name, long result,
     (void)written;
 }
 
-// One call, written as it returns; errno is left as the call set it.
-void record(long long start, const char* name, long result, int error, const void* caller,
-            const std::string& details)
+// One call, written as it returns, with the voluntary switches made during it and, where
+// it names a socket (SOCKET), that socket as it is now; errno is left as the call set it.
+void record(const Start& start, const char* name, long result, int error, const void* caller,
+            const std::string& details, int socket = -1)
 {
-    const std::string end = std::to_string(now_ns());
-    write_line(start, end.c_str(), name, result, error, caller, details);
+    const long long end_ns = now_ns();
+    const long slept = voluntary_switches() - start.switches;
+    const std::string end = std::to_string(end_ns);
+    write_line(start.ns, end.c_str(), name, result, error, caller,
+               details + " slept=" + std::to_string(slept) + socket_now(socket));
     errno = error;
 }
 
 // A call that may wait, as it begins.
-void begins(long long start, const char* name, const void* caller, const std::string& details)
+void begins(const Start& start, const char* name, const void* caller,
+            const std::string& details)
 {
     const int error = errno;
-    write_line(start, "-", name, 0, 0, caller, details);
+    write_line(start.ns, "-", name, 0, 0, caller, details);
     errno = error;
 }
 
@@ -158,7 +215,7 @@ extern "C" {
 int socket(int domain, int type, int protocol)
 {
     static auto real = next<int (*)(int, int, int)>("socket");
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(domain, type, protocol);
     const int e = errno;
     if (domain == AF_INET) {
@@ -167,7 +224,8 @@ int socket(int domain, int type, int protocol)
         record(start, "socket", r, e, CALLER,
                kind == SOCK_STREAM  ? "type=SOCK_STREAM"
                : kind == SOCK_DGRAM ? "type=SOCK_DGRAM"
-                                    : "type=" + std::to_string(type));
+                                    : "type=" + std::to_string(type),
+               r);
     }
     return r;
 }
@@ -175,59 +233,60 @@ int socket(int domain, int type, int protocol)
 int bind(int fd, const sockaddr* addr, socklen_t len)
 {
     static auto real = next<int (*)(int, const sockaddr*, socklen_t)>("bind");
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(fd, addr, len);
-    record(start, "bind", r, errno, CALLER, fd_of(fd) + " addr=" + address(addr));
+    record(start, "bind", r, errno, CALLER, fd_of(fd) + " addr=" + address(addr), fd);
     return r;
 }
 
 int listen(int fd, int backlog)
 {
     static auto real = next<int (*)(int, int)>("listen");
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(fd, backlog);
-    record(start, "listen", r, errno, CALLER, fd_of(fd) + " backlog=" + std::to_string(backlog));
+    record(start, "listen", r, errno, CALLER, fd_of(fd) + " backlog=" + std::to_string(backlog),
+           fd);
     return r;
 }
 
 int accept(int fd, sockaddr* addr, socklen_t* len)
 {
     static auto real = next<int (*)(int, sockaddr*, socklen_t*)>("accept");
-    const long long start = now_ns();
+    const Start start = begin();
     begins(start, "accept", CALLER, fd_of(fd));
     const int r = real(fd, addr, len);
     mark_socket(r, true);
     record(start, "accept", r, errno, CALLER,
-           fd_of(fd) + " addr=" + (r >= 0 ? address(addr) : "-"));
+           fd_of(fd) + " addr=" + (r >= 0 ? address(addr) : "-") + " new=" + std::to_string(r), r);
     return r;
 }
 
 int connect(int fd, const sockaddr* addr, socklen_t len)
 {
     static auto real = next<int (*)(int, const sockaddr*, socklen_t)>("connect");
-    const long long start = now_ns();
+    const Start start = begin();
     begins(start, "connect", CALLER, fd_of(fd) + " addr=" + address(addr));
     const int r = real(fd, addr, len);
-    record(start, "connect", r, errno, CALLER, fd_of(fd) + " addr=" + address(addr));
+    record(start, "connect", r, errno, CALLER, fd_of(fd) + " addr=" + address(addr), fd);
     return r;
 }
 
 ssize_t send(int fd, const void* buf, size_t len, int flags)
 {
     static auto real = next<ssize_t (*)(int, const void*, size_t, int)>("send");
-    const long long start = now_ns();
+    const Start start = begin();
     const ssize_t r = real(fd, buf, len, flags);
-    record(start, "send", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len));
+    record(start, "send", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len), fd);
     return r;
 }
 
 ssize_t recv(int fd, void* buf, size_t len, int flags)
 {
     static auto real = next<ssize_t (*)(int, void*, size_t, int)>("recv");
-    const long long start = now_ns();
+    const Start start = begin();
     begins(start, "recv", CALLER, fd_of(fd) + " len=" + std::to_string(len));
     const ssize_t r = real(fd, buf, len, flags);
-    record(start, "recv", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len));
+    record(start, "recv", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len), fd);
     return r;
 }
 
@@ -235,10 +294,10 @@ ssize_t sendto(int fd, const void* buf, size_t len, int flags, const sockaddr* t
 {
     static auto real =
         next<ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t)>("sendto");
-    const long long start = now_ns();
+    const Start start = begin();
     const ssize_t r = real(fd, buf, len, flags, to, tolen);
     record(start, "sendto", r, errno, CALLER,
-           fd_of(fd) + " len=" + std::to_string(len) + " addr=" + address(to));
+           fd_of(fd) + " len=" + std::to_string(len) + " addr=" + address(to), fd);
     return r;
 }
 
@@ -246,18 +305,19 @@ ssize_t recvfrom(int fd, void* buf, size_t len, int flags, sockaddr* from, sockl
 {
     static auto real =
         next<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
-    const long long start = now_ns();
+    const Start start = begin();
     begins(start, "recvfrom", CALLER, fd_of(fd) + " len=" + std::to_string(len));
     const ssize_t r = real(fd, buf, len, flags, from, fromlen);
     record(start, "recvfrom", r, errno, CALLER,
-           fd_of(fd) + " len=" + std::to_string(len) + " addr=" + (r >= 0 ? address(from) : "-"));
+           fd_of(fd) + " len=" + std::to_string(len) + " addr=" + (r >= 0 ? address(from) : "-"),
+           fd);
     return r;
 }
 
 int setsockopt(int fd, int level, int name, const void* value, socklen_t len)
 {
     static auto real = next<int (*)(int, int, int, const void*, socklen_t)>("setsockopt");
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(fd, level, name, value, len);
     const int e = errno;
     std::string shown = "-";
@@ -272,16 +332,17 @@ int setsockopt(int fd, int level, int name, const void* value, socklen_t len)
     }
     record(start, "setsockopt", r, e, CALLER,
            fd_of(fd) + " level=" + std::to_string(level) + " option=" + std::to_string(name) +
-               " value=" + shown);
+               " value=" + shown,
+           fd);
     return r;
 }
 
 int shutdown(int fd, int how)
 {
     static auto real = next<int (*)(int, int)>("shutdown");
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(fd, how);
-    record(start, "shutdown", r, errno, CALLER, fd_of(fd) + " how=" + std::to_string(how));
+    record(start, "shutdown", r, errno, CALLER, fd_of(fd) + " how=" + std::to_string(how), fd);
     return r;
 }
 
@@ -289,13 +350,24 @@ int close(int fd)
 {
     static auto real = next<int (*)(int)>("close");
     const bool was_socket = fd >= 0 && fd < 1024 && is_socket[fd];
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(fd);
     const int e = errno;
     if (was_socket || fd < 0 || fd >= 1024) {
         mark_socket(fd, false);
         record(start, "close", r, e, CALLER, fd_of(fd));
     }
+    return r;
+}
+
+// The program's own pause (msvcrt's _sleep is a nanosleep on Linux).
+int nanosleep(const timespec* pause, timespec* left)
+{
+    static auto real = next<int (*)(const timespec*, timespec*)>("nanosleep");
+    const Start start = begin();
+    const int r = real(pause, left);
+    record(start, "sleep", r, errno, CALLER,
+           "ms=" + std::to_string(pause->tv_sec * 1000 + pause->tv_nsec / 1000000));
     return r;
 }
 
@@ -310,7 +382,7 @@ int printf(const char* format, ...)
     char text[4096];
     const int size = std::vsnprintf(text, sizeof text, format, again);
     va_end(again);
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = std::vfprintf(stdout, format, args);
     va_end(args);
     const std::size_t shown = size < 0 ? 0 : std::min<std::size_t>(size, sizeof text - 1);
@@ -321,7 +393,7 @@ int printf(const char* format, ...)
 int puts(const char* s)
 {
     static auto real = next<int (*)(const char*)>("puts");
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(s);
     record(start, "write", r, errno, CALLER, "text=" + hex(s, std::strlen(s)) + "0a");
     return r;
@@ -330,7 +402,7 @@ int puts(const char* s)
 size_t fwrite(const void* data, size_t size, size_t count, FILE* stream)
 {
     static auto real = next<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite");
-    const long long start = now_ns();
+    const Start start = begin();
     const size_t r = real(data, size, count, stream);
     if (stream == stdout)
         record(start, "write", static_cast<long>(r), errno, CALLER,
@@ -341,7 +413,7 @@ size_t fwrite(const void* data, size_t size, size_t count, FILE* stream)
 char* fgets(char* s, int size, FILE* stream)
 {
     static auto real = next<char* (*)(char*, int, FILE*)>("fgets");
-    const long long start = now_ns();
+    const Start start = begin();
     if (stream == stdin)
         begins(start, "read", CALLER, "text=-");
     char* r = real(s, size, stream);
@@ -354,7 +426,7 @@ char* fgets(char* s, int size, FILE* stream)
 int getc(FILE* stream)
 {
     static auto real = next<int (*)(FILE*)>("getc");
-    const long long start = now_ns();
+    const Start start = begin();
     const int r = real(stream);
     if (stream == stdin) {
         const unsigned char c = static_cast<unsigned char>(r);

@@ -11,6 +11,7 @@ import json
 import sys
 
 from .model import exchange
+from .sockets import lane
 from .page import PAGE, svg
 from .pcapng import pcapng
 from .terminal import terminal
@@ -20,12 +21,13 @@ def main(directory):
     plans = json.load(open(f"{directory}/exchanges.json", encoding="utf-8"))
     sections, data = [], {}
     for plan in plans:
-        events = exchange(directory, plan)
+        events, sockets = exchange(directory, plan)
         terminal(plan, events)
-        sections.append(svg(plan, events))
+        sections.append(svg(plan, events, sockets))
         pcapng(f"{directory}/{plan['name']}.pcapng", [e for e in events if e["kind"] == "packet"])
         data[plan["name"]] = [{k: v for k, v in e.items() if k not in ("start", "end", "at", "frame")}
                               for e in events]
+        data.setdefault("sockets", {})[plan["name"]] = [lane(s, events) for s in sockets]
     title = plans[0].get("page", "Calls and packets on one timeline")
     with open(f"{directory}/timeline.html", "w", encoding="utf-8") as page:
         page.write(PAGE.format(title=html.escape(title), sections="\n".join(sections)))

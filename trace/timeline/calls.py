@@ -45,7 +45,29 @@ NEVER = 1 << 62  # the end of a call that never returned
 
 
 SOCKET_CALLS = {"socket", "bind", "listen", "accept", "connect", "send", "recv", "sendto",
-                "recvfrom", "shutdown", "close"}
+                "recvfrom", "shutdown", "close", "sleep"}
+# The system calls' own names for what they were given, as the layer's rows show them.
+LEVELS = {0: "IPPROTO_IP", 1: "SOL_SOCKET", 6: "IPPROTO_TCP"}
+OPTIONS = {(0, 11): "IP_RECVERR", (1, 2): "SO_REUSEADDR", (1, 9): "SO_KEEPALIVE",
+           (1, 20): "SO_RCVTIMEO", (6, 4): "TCP_KEEPIDLE", (6, 5): "TCP_KEEPINTVL",
+           (6, 6): "TCP_KEEPCNT", (6, 18): "TCP_USER_TIMEOUT"}
+
+
+def system_call(r):
+    """One system call as the layer made it: its name, arguments and result, errno named."""
+    a = r["args"]
+    if r["call"] == "setsockopt":
+        level, option = int(a["level"]), int(a["option"])
+        args = [a["fd"], LEVELS.get(level, str(level)), OPTIONS.get((level, option), str(option)),
+                a["value"]]
+    elif r["call"] == "sleep":
+        return f"nanosleep({int(a['ms']) / 1000:g} s)"
+    else:
+        args = [a[k] for k in ("type", "fd", "len", "addr", "backlog", "how") if a.get(k, "-") != "-"]
+    result = str(r["result"]) if r["end"] is not None else "…"
+    if r["end"] is not None and r["result"] < 0:
+        result = f"-1 {errno.errorcode.get(r['errno'], r['errno'])}"
+    return f"{r['call']}({', '.join(args)}) = {result}"
 
 
 def winsock_error(name, number, datagram):
@@ -168,6 +190,9 @@ def winsock_call(group, datagram):
     elif name == "close":
         name = "closesocket"
         text = f"closesocket({fd})"
+    elif name == "sleep":
+        name = "_sleep"
+        text = f"_sleep({a.get('ms')})"
     else:
         options = {(int(r["args"]["level"]), int(r["args"]["option"])): r["args"]["value"]
                    for r in group if r["call"] == "setsockopt"}
@@ -185,9 +210,21 @@ def winsock_call(group, datagram):
             name = "setsockopt"
             text = f"setsockopt({fd}, {', '.join(f'{k}' for k in options)})"
     error = ""
+    # What was measured: whether the thread slept, and each socket as the system had it
+    # once the call returned (accept's record measures the socket it made).
+    measured = {}
+    for r in group:
+        if "local" in r["args"]:
+            at = int(r["args"]["new"]) if r["call"] == "accept" else int(r["args"].get("fd", r["result"]))
+            measured[at] = {k: r["args"].get(k) for k in ("local", "peer", "state")}
+    facts = {"slept": sum(int(r["args"].get("slept", 0)) for r in group),
+             "fd": int(fd) if str(fd).isdigit() else None, "measured": measured,
+             "layer": [system_call(r) for r in group]}
     if main["end"] is None:
-        return {"name": name, "call": text, "result": "", "error": "", "unfinished": True,
-                "text": f"{text} … (never returned: the program ended)", "calls": names}
+        return dict(facts, name=name, call=text, result="", error="", unfinished=True,
+                    text=f"{text} … (never returned: the program ended)", calls=names)
+    if name == "_sleep":
+        return dict(facts, name=name, call=text, result="", error="", text=text, calls=names)
     if result < 0:
         culprit = failed or main
         error = winsock_error(culprit["call"], culprit["errno"], datagram)
@@ -199,8 +236,11 @@ def winsock_call(group, datagram):
     peer = ""
     if name in ("accept", "recvfrom") and result >= 0 and a.get("addr", "-") != "-":
         peer = f" ← {a['addr']}"
-    return {"name": name, "call": text, "result": outcome + peer, "error": error,
-            "text": f"{text} = {outcome}{peer}", "calls": names}
+    if result < 0:
+        culprit = failed or main
+        error = f"{errno.errorcode.get(culprit['errno'], culprit['errno'])} → {error}"
+    return dict(facts, name=name, call=text, result=outcome + peer, error=error,
+                text=f"{text} = {outcome}{peer}", calls=names)
 
 
 def program_events(directory, label):
@@ -236,7 +276,8 @@ def program_events(directory, label):
             if r["call"] == "read" and not text:
                 text = "(end of input)"
             events.append({"kind": "console", "name": r["call"], "process": label,
-                           "text": f"{mark} {text}", "start": r["start"], "end": r["end"]})
+                           "text": f"{mark} {text}", "start": r["start"], "end": r["end"],
+                           "slept": int(r["args"].get("slept", 0))})
             continue
         if group and (group[-1]["file"], group[-1]["line"]) != (r["file"], r["line"]):
             flush()

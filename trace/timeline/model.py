@@ -14,6 +14,7 @@ import os
 
 from .calls import NEVER, program_events
 from .packets import packets
+from .sockets import sent_by, socket_of, sockets
 
 
 def notes(directory, labels):
@@ -39,17 +40,21 @@ def exchange(directory, plan):
     for e in events:
         # A console text shows when it is written, or when the typed line has come.
         e["at"] = e["end"] if e["name"] == "read" else e["start"]
+    socks = sockets(sorted(calls, key=lambda c: c["start"]))
     wire = packets(directory, set(plan["ports"]))
     for p in wire:
-        # The call during which the packet crossed: of those that the side it came from
-        # was running then, the shortest. None: the system sent it of its own (a
-        # retransmission, an error, a reset for a program that has ended).
-        sender = "left" if p["to_right"] else "right"
-        running = [c for c in calls if side[c["process"]] == sender
-                   and c["start"] <= p["at"] <= c["end"]]
-        during = min(running, key=lambda c: c["end"] - c["start"], default=None)
-        p["during"] = f"{during['process']} {during['text']} {during['source']}" if during \
-            else "no call on the side it came from: the system's own"
+        # Each end of a packet is the socket whose addresses it carries, or where none does,
+        # the system of that host.
+        source, how = socket_of(p["from"], p["to"], p["at"], socks)
+        target, _ = socket_of(p["to"], p["from"], p["at"], socks)
+        if p["name"].startswith("ICMP"):
+            source, how = None, None
+            target, _ = socket_of(p["quoted"], p["quoted_to"], p["at"], socks)
+        port = (p.get("about") or p["to"]).rpartition(":")[2]
+        p["sender"] = source["label"] if source else f"port {p['from'].rpartition(':')[2]}: nothing listens" \
+            if not p["name"].startswith("ICMP") else f"port {port}: nothing listens"
+        p["receiver"] = target["label"] if target else f"port {port}: nothing listens"
+        p["during"] = sent_by(p, source, how, calls)
     events += wire + notes(directory, side)
     begin = min((e["start"] for e in calls if e["name"] == "socket"),
                 default=min(e["at"] for e in events))
@@ -61,7 +66,12 @@ def exchange(directory, plan):
             if key in e:
                 e[key + "_ms"] = round((e[key] - begin) / 1e6, 3) if e[key] != NEVER else None
     events.sort(key=lambda e: e["at"])
-    return events
+    for sock in socks:
+        sock["side"] = side[sock["process"]]
+    return events, socks
+
+
+LONG_WAIT = 5e6  # ns: a wait that long gets its own two rows
 
 
 def rows(events):
@@ -70,8 +80,12 @@ def rows(events):
     returns, with what happened meanwhile between the two."""
     out = []
     for e in events:
-        e["blocks"] = e["kind"] == "call" and any(
-            o is not e and e["start"] < o["at"] < e["end"] for o in events)
+        # A call (or a console read) that others' rows fall within, or that slept for a
+        # while, is drawn from where it begins to where it returns.
+        waits = e["kind"] == "call" or (e["kind"] == "console" and e["name"] == "read")
+        end = e.get("end") or NEVER
+        e["blocks"] = waits and (any(o is not e and e["start"] < o["at"] < end for o in events)
+                                 or e.get("slept", 0) > 0 and end - e["start"] > LONG_WAIT)
         if e.get("unfinished"):
             out.append((e["start"], e, "whole"))
         elif e["blocks"]:
@@ -94,7 +108,7 @@ def unordered(events, table):
     reading ("returns_after_ms"). A row of another program drawn within that stretch may
     have come before or after it; the return then says so ("unordered")."""
     for at, e, part in table:
-        if part != "returns":
+        if part != "returns" or e["kind"] != "call":
             continue
         own = []
         for p in events:
@@ -103,6 +117,10 @@ def unordered(events, table):
             incoming = p["to_right"] == (e["side"] == "right")
             if (e["name"] in RECEIVES) if incoming else p["during"].startswith(e["process"] + " "):
                 own.append((p["at"], p["at_ms"]))
+        # A pause returns no sooner than it was asked to last.
+        if e["name"] == "_sleep":
+            pause = e["start"] + int(e["call"][7:-1]) * 1000000
+            own.append((pause, round(e["start_ms"] + (pause - e["start"]) / 1e6, 3)))
         # The stretch's start in ms as its own row shows it: the same figure, not a sum of
         # two roundings that may fall a microsecond short of the packet's.
         low, e["returns_after_ms"] = max([(e["start"], e["start_ms"])] + own)
@@ -118,10 +136,14 @@ def heading(plan, side):
 def cell(event, part):
     """An event's text on its side; a side of several programs names the one it is of."""
     who = f"{event['process']}: " if event.get("shared") else ""
+    if event["kind"] == "console" and part == "begins":
+        return who + "fgets …"
     if event["kind"] != "call" or part == "whole":
         return who + event["text"]
     if part == "begins":
         return who + event["call"] + " …"
+    if not event["result"]:
+        return f"{who}… {event['name']} returns"
     mark = "≈ " if event.get("unordered") else ""
     return f"{mark}{who}… {event['name']} = {event['result']}"
 
@@ -135,8 +157,9 @@ def fit(text, width, call=False):
         if "(" not in head:  # a return: its name and result, whole
             return text
         tail = " = " + tail
-        keep = max(width - len(tail) - 2, 4)
-        return (head[:keep] + "…)" + tail) if len(tail) < width - 6 else text
+        # The arguments go first; the call's name and its result are never cut.
+        keep = max(width - len(tail) - 2, head.index("(") + 1)
+        return head[:keep] + "…)" + tail
     return text[:width - 1] + "…"
 
 

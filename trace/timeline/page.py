@@ -1,93 +1,248 @@
 """The timeline as a page: a ladder for each exchange, in SVG, that any browser opens."""
 import html
+import re
 
+from .calls import NEVER
 from .model import cell, fit, heading, rows, time_of
 
 
-def svg(plan, events):
-    """The ladder: a line for each side, time downwards a row at a time, each packet an
-    arrow between the lines, each call and console text beside its program's line, and
-    the line of code behind each call at the right."""
+# Across 1366 pixels: the time, the left side's texts, its lanes, the wire, the right
+# side's lanes and texts, and the line of code.
+WIDTH, STEP, TOP, GAP = 1340, 24, 70, 5e6
+TEXT = 36  # characters of a side's text
+X_LEFT_TEXT, X_LEFT_LANE, X_RIGHT_LANE, X_RIGHT_TEXT, X_CODE = 352, 366, 726, 742, 1000
+CODE = 27  # characters of code behind its place
+LANE = 24
+
+
+def lanes(plan, events, sockets):
+    """Each side's lanes, from the outside in: a line for each program (its console, its
+    pauses), one for each of its sockets, and the system's where a packet reaches a port
+    that no traced socket holds. Returns {(kind, label): x}, in that order."""
+    where = {}
+    for side, sign, x0 in (("left", 1, X_LEFT_LANE), ("right", -1, X_RIGHT_LANE)):
+        keys = [("program", label) for label in plan[side]]
+        keys += [("socket", s["label"]) for s in sockets if s["side"] == side]
+        for p in events:
+            if p["kind"] == "packet":
+                end = p["sender"] if p["to_right"] == (side == "left") else p["receiver"]
+                if end.startswith("port ") and ("system", end) not in keys:
+                    keys.append(("system", end))
+        for i, key in enumerate(keys):
+            where[key] = x0 + sign * i * LANE
+    return where
+
+
+def svg(plan, events, sockets):
+    """The ladder: time downwards a row at a time; on each side a lane for each program and
+    each of its sockets, the calls and console texts beside them; each packet an arrow
+    from the lane of the socket that sent it to the lane of the one it reached, with its
+    bytes; the line of code behind each call at the right."""
     table = rows(events)
-    step, top = 22, 60
-    # Each text column is as wide as 48 characters, so that none runs into the times at
-    # the left or into the lines of code at the right.
-    x_left, x_right, x_code, width = 470, 810, 1180, 1900
-    height = top + step * (len(table) + 1)
+    x = lanes(plan, events, sockets)
+    by_label = {s["label"]: s for s in sockets}
     begin = events[0]["at"] - events[0]["at_ms"] * 1e6 if events else 0
+    # Each row's height; a longer gap than GAP gets room for its length.
+    ys, y, last = [], TOP, None
+    for at, _, _ in table:
+        if last is not None and at - last > GAP:
+            y += STEP // 2
+        ys.append(y)
+        y, last = y + STEP, at
+    height = y + STEP
     title = html.escape(plan["title"])
     out = [f'<section><h2>{title}</h2>',
-           f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
-           f'viewBox="0 0 {width} {height}">',
-           f'<text class="head" x="{x_left}" y="30" text-anchor="middle">'
+           f'<svg xmlns="http://www.w3.org/2000/svg" width="{WIDTH}" height="{height}" '
+           f'viewBox="0 0 {WIDTH} {height}">',
+           f'<text class="head" x="{X_LEFT_TEXT}" y="20" text-anchor="end">'
            f'{html.escape(heading(plan, "left"))}</text>',
-           f'<text class="head" x="{x_right}" y="30" text-anchor="middle">'
-           f'{html.escape(heading(plan, "right"))}</text>',
-           f'<text class="head" x="{x_code}" y="30">the line of code</text>',
-           f'<line class="life" x1="{x_left}" y1="40" x2="{x_left}" y2="{height}"/>',
-           f'<line class="life" x1="{x_right}" y1="40" x2="{x_right}" y2="{height}"/>']
-    where = {}
+           f'<text class="head" x="{X_RIGHT_TEXT}" y="20">{html.escape(heading(plan, "right"))}</text>',
+           f'<text class="head" x="{X_CODE}" y="20">the line of code</text>']
+
+    def row_of(ns):
+        """The row of what happened at NS: the last one at or before it."""
+        return max((ys[i] for i, (at, _, _) in enumerate(table) if at <= ns), default=TOP)
+
+    for key, lx in x.items():
+        kind, label = key
+        sock = by_label.get(label)
+        y0 = row_of(sock["opened"]) if sock else TOP
+        y1 = row_of(sock["closed"]) if sock and sock["closed"] else height - STEP
+        short = label.split(" socket ")[-1] if sock else label
+        name = f"socket {short}" if sock else label
+        out.append(f'<g class="lane {kind}"><title>{html.escape(lane_title(kind, label, sock))}'
+                   f'</title><line x1="{lx}" y1="{y0}" x2="{lx}" y2="{y1}"/>'
+                   f'<text class="lane-head" x="{lx}" y="{y0 - 6 if sock else 40}" '
+                   f'text-anchor="middle">{html.escape(name if kind != "program" else label)}'
+                   f'</text></g>')
+        # A connection outlives its socket's close: its packets still come and go.
+        later = [at for at, e, _ in table if e["kind"] == "packet" and sock
+                 and label in (e["sender"], e["receiver"]) and at > (sock["closed"] or NEVER)]
+        if later:
+            out.append(f'<line class="after" x1="{lx}" y1="{y1}" x2="{lx}" y2="{row_of(max(later))}">'
+                       f'<title>{html.escape(label)}: closed; its connection lives on in the '
+                       f'system</title></line>')
+        if sock and sock.get("closed_by_exit"):
+            out.append(f'<text class="state" x="{lx + 4}" y="{y1 + 10}">closed by the '
+                       f'program\'s end</text>')
+        if sock:
+            for at, state in sock["states"]:
+                out.append(f'<text class="state" x="{lx + 4}" y="{row_of(at) + 12}">'
+                           f'{html.escape(state)}<title>{html.escape(sock["label"])}: {state}, '
+                           f'read from the socket as this call returned</title></text>')
+    where, last = {}, None
     for row, (at, e, part) in enumerate(table):
-        y = top + step * row
+        y = ys[row]
         where[(id(e), part)] = y
+        if last is not None and at - last > GAP:
+            out.append(f'<text class="gap" x="8" y="{y - STEP // 2 + 2}">⋮ {(at - last) / 1e6:.1f} ms'
+                       f'</text>')
+        last = at
         out.append(f'<text class="time" x="8" y="{y + 4}">{time_of(at, begin):.3f} ms</text>')
         if e["side"] == "wire":
-            x1, x2 = (x_left, x_right) if e["to_right"] else (x_right, x_left)
-            kind = "packet again" if e["retransmission"] else "packet"
-            out.append(f'<g class="{kind}"><title>{html.escape(e["during"])}</title>'
-                       f'<line x1="{x1}" y1="{y}" x2="{x2}" y2="{y}" '
-                       f'marker-end="url(#arrow)"/><text x="{(x_left + x_right) / 2}" '
-                       f'y="{y - 4}" text-anchor="middle">{html.escape(e["name"])}</text></g>')
+            out.append(arrow(e, y, x))
             continue
         left = e["side"] == "left"
-        x = x_left - 10 if left else x_right + 10
-        anchor = "end" if left else "start"
+        lx = x.get(lane_key(e, by_label), x.get(("program", e["process"])))
         text = cell(e, part)
-        out.append(f'<text class="{e["kind"]}" x="{x}" y="{y + 4}" text-anchor="{anchor}">'
-                   f'<title>{html.escape(text)}</title>'
-                   f'{html.escape(fit(text, 48, e["kind"] == "call"))}</text>')
+        tip = text + (f"\n{e['process']}: " + "; ".join(e["layer"]) if e.get("layer") else "")
+        if "slept" in e and part != "begins" and e.get("end"):
+            name = "fgets" if e["kind"] == "console" else e["name"]
+            tip += (f"\n{name} waited {(e['end'] - e['start']) / 1e6:.1f} ms: its thread slept"
+                    if e["slept"] else f"\n{name} returned at once: its thread never slept")
+        if e.get("error"):
+            tip += f"\n{e['error']}"
+        out.append(f'<text class="{e["kind"]}{" failed" if e.get("error") and part != "begins" else ""}" '
+                   f'x="{X_LEFT_TEXT if left else X_RIGHT_TEXT}" y="{y + 4}" '
+                   f'text-anchor="{"end" if left else "start"}"><title>{html.escape(tip)}</title>'
+                   f'{html.escape(fit(text, TEXT, e["kind"] == "call"))}</text>')
+        if shows_layer(e) and part != "returns":
+            out.append(f'<text class="layer" x="{X_LEFT_TEXT if left else X_RIGHT_TEXT}" '
+                       f'y="{y + 15}" text-anchor="{"end" if left else "start"}">'
+                       f'<title>{html.escape("; ".join(e["layer"]))}</title>'
+                       f'{html.escape(fit("↳ " + layer_text(e), TEXT + 8))}</text>')
         if e["kind"] == "call" and part != "returns":
-            code = e["code"] if len(e["code"]) <= 64 else e["code"][:63] + "…"
-            out.append(f'<text class="source" x="{x_code}" y="{y + 4}">'
+            code = e["code"] if len(e["code"]) <= CODE else e["code"][:CODE - 1] + "…"
+            out.append(f'<text class="source" x="{X_CODE}" y="{y + 4}"><title>'
+                       f'{html.escape(e["code"])}</title>'
                        f'<tspan class="where">{html.escape(e["source"])}</tspan> '
                        f'<tspan class="code">{html.escape(code)}</tspan></text>')
-        if part == "returns":
-            x = x_left if left else x_right
+        if part == "returns" and lx is not None:
             y0 = where[(id(e), "begins")]
-            out.append(f'<rect class="blocked" x="{x - 4}" y="{y0}" width="8" '
-                       f'height="{y - y0}"><title>{html.escape(e["name"])} blocks</title></rect>')
+            name = "fgets" if e["kind"] == "console" else e["name"]
+            if e.get("slept"):
+                out.append(f'<rect class="blocked" x="{lx - 4}" y="{y0}" width="8" '
+                           f'height="{y - y0}"><title>{name} waited '
+                           f'{(e["end"] - e["start"]) / 1e6:.1f} ms: its thread slept</title></rect>')
+            else:
+                out.append(f'<line class="through" x1="{lx}" y1="{y0}" x2="{lx}" y2="{y}">'
+                           f'<title>{name} returned at once: its thread never slept; what '
+                           f'crossed meanwhile, the system did within the call</title></line>')
     out.append("</svg></section>")
     return "\n".join(out)
+
+
+def shows_layer(e):
+    """Whether a call's row opens to the layer's own system calls: where it made more than
+    one, or where Winsock's name is not the system's (setsockopt's TCP_MAXRT, closesocket)."""
+    return len(e.get("layer", [])) > 1 or e.get("name") in ("setsockopt", "closesocket")
+
+
+def layer_text(e):
+    """The layer's calls, shortest first: a setsockopt by its option, the call that the
+    Winsock name already says left out where others go with it."""
+    calls = [re.sub(r"^setsockopt\(\d+, \w+, ", "setsockopt(", c) for c in e["layer"]]
+    own = [c for c in calls if not c.startswith(e["name"] + "(")]
+    return "; ".join(own if own and len(calls) > 1 else calls)
+
+
+def lane_key(e, by_label):
+    """The lane of a call: its socket's; a console text or a pause: its program's."""
+    label = f"{e['process']} socket {e.get('fd')}"
+    return ("socket", label) if e["kind"] == "call" and label in by_label else ("program", e["process"])
+
+
+def lane_title(kind, label, sock):
+    if kind == "program":
+        return f"{label}: its console and its pauses"
+    if kind == "system":
+        return f"{label}: no traced socket holds this port; the system answers for it"
+    return (f"{label}: {'UDP' if sock['datagram'] else 'TCP'}, {sock['local']}"
+            + (f" ↔ {sock['peer']}" if sock["peer"] else "")
+            + ("; closed by the program's end" if sock.get("closed_by_exit") else ""))
+
+
+def arrow(p, y, x):
+    """A packet: from its sender's lane to its receiver's, with its flags, its bytes and
+    what it carried."""
+    x1 = x.get(("socket", p["sender"]), x.get(("system", p["sender"])))
+    x2 = x.get(("socket", p["receiver"]), x.get(("system", p["receiver"])))
+    x1 = x1 if x1 is not None else (X_LEFT_LANE if p["to_right"] else X_RIGHT_LANE)
+    x2 = x2 if x2 is not None else (X_RIGHT_LANE if p["to_right"] else X_LEFT_LANE)
+    kind = "packet again" if p["retransmission"] else "packet"
+    kind += " failure" if p["name"].startswith(("ICMP", "RST")) else ""
+    label = p["name"] + (f" +{p['again_after_ms']:.0f} ms" if p["again_after_ms"] else "")
+    tip = "\n".join(t for t in (f"{p['sender']} → {p['receiver']}", p["numbers"], p["content"],
+                                 p["during"]) if t)
+    middle = (X_LEFT_LANE + X_RIGHT_LANE) / 2
+    return (f'<g class="{kind}" data-from="{html.escape(p["sender"])}" '
+            f'data-to="{html.escape(p["receiver"])}"><title>{html.escape(tip)}</title>'
+            f'<line x1="{x1}" y1="{y}" x2="{x2}" y2="{y}" marker-end="url(#arrow)"/>'
+            f'<text x="{middle}" y="{y - 4}" text-anchor="middle">{html.escape(label)}</text>'
+            f'<text class="numbers" x="{middle}" y="{y + 10}" text-anchor="middle">'
+            f'{html.escape(p["numbers"])}</text></g>')
 
 
 PAGE = """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{title}</title>
 <style>
-body {{ font-family: sans-serif; margin: 1em 2em; }}
+body {{ font-family: sans-serif; margin: 0.5em 0.8em; max-width: 1366px; }}
+p {{ max-width: 1300px; }}
 svg {{ font-family: monospace; font-size: 12px; }}
 .head {{ font: bold 15px sans-serif; }}
-.life {{ stroke: #444; stroke-width: 2; }}
-.time {{ fill: #777; }}
+.lane line {{ stroke: #444; stroke-width: 2; }}
+.lane.program line {{ stroke: #bbb; stroke-width: 1; stroke-dasharray: 2 3; }}
+.lane.system line {{ stroke: #999; stroke-dasharray: 8 4; }}
+.lane-head {{ font-size: 10px; fill: #333; }}
+.state {{ font-size: 9px; fill: #6d4c41; }}
+.time, .gap {{ fill: #777; font-size: 11px; }}
 .call {{ fill: #00468c; }}
+.failed {{ fill: #c62828; font-weight: bold; }}
+.layer {{ fill: #5c6bc0; font-size: 10px; }}
 .console {{ fill: #2f7d32; font-style: italic; }}
 .note {{ fill: #6a1b9a; font-weight: bold; }}
 .packet line {{ stroke: #b23c17; stroke-width: 1.5; }}
 .packet text {{ fill: #b23c17; }}
+.packet .numbers {{ fill: #8d6e63; font-size: 10px; }}
 .again line {{ stroke-dasharray: 6 3; }}
+.failure line {{ stroke: #c62828; stroke-width: 2.5; }}
 .blocked {{ fill: #f2c14e; }}
+.through {{ stroke: #9e9e9e; stroke-width: 1; }}
+.after {{ stroke: #444; stroke-width: 1; stroke-dasharray: 3 3; }}
+.source {{ font-size: 11px; }}
 .where {{ fill: #777; }}
 .code {{ fill: #222; }}
 </style></head><body>
 <h1>{title}</h1>
-<p>Each program's line runs down the page, one row per event, with the time since the
-first <code>socket</code>. Beside each line, the Winsock calls that its code makes (blue;
-a yellow bar while a call waits while something else happens) and its console (green:
-» written to it, « typed at it); between the lines, every packet that crossed (red), with
-its TCP flags and the bytes it carried, dashed where it is the same bytes sent again; at
-the right, the line of the program's code that made each call. A packet's tooltip names
-the call during which it crossed. A return marked ≈ may have come before the other
-program's rows just above it, back to the last packet that the call sent or waited for:
-its clock is read only after it returns.</p>
+<p>Time runs down the page, one row per event, with the time since the first
+<code>socket</code>; a gap of more than 5 ms says its length (⋮). Each side has a lane for
+each program (dotted: its console and its pauses) and one for each of its sockets, from the
+call that made it to its close, marked where the program's end closed it; a port that no
+traced socket holds is the system's lane (dashed). Beside the lanes, the Winsock calls
+that the code makes (blue, red where they fail) with, below a call, the system calls that
+the layer made for it (↳); the console (green: » written to it, « typed at it). A yellow
+bar stands where the thread slept in the call, as its voluntary context switches measured
+it; a grey line where packets crossed while the call ran straight through. Each TCP
+socket's state is read from the socket (TCP_INFO) as each of its own calls returns: a
+change between two calls shows at the later one, and a state after the socket's close
+(FIN_WAIT, TIME_WAIT) is not read. Every packet that crossed is an arrow from the lane of
+the socket whose addresses it carries to the lane of the socket that it reached, with its
+TCP flags, its bytes counted from each side's first sequence number, dashed where it is
+the same bytes sent again (with the time since the time before), red for a reset or an
+ICMP error; its tooltip says what it carried and which call sent it, or that the system
+sent it on its own. At the right, the line of code behind each call. A return marked ≈ may
+have come before the other program's rows just above it, back to the last packet that the
+call sent or waited for: its clock is read only after it returns.</p>
 <svg width="0" height="0"><defs><marker id="arrow" markerWidth="10" markerHeight="8"
  refX="10" refY="4" orient="auto"><path d="M0,0 L10,4 L0,8 z" fill="#b23c17"/></marker>
 </defs></svg>
