@@ -20,6 +20,10 @@ prepare() { # WORK
     export SERVER_BUILD=$work/build
 }
 
+# The TCP ports whose sockets' states the kernel reports: where the client knocks, and
+# where the server listens.
+tcp_ports="1609 18694"
+
 play() { # WORK
     local work=$1
     start_server "$work" chatserver

@@ -14,7 +14,7 @@ import os
 
 from .calls import NEVER, program_events
 from .packets import packets
-from .sockets import sent_by, socket_of, sockets
+from .sockets import kernel_states, sent_by, socket_of, sockets
 
 
 def notes(directory, labels):
@@ -41,6 +41,7 @@ def exchange(directory, plan):
         # A console text shows when it is written, or when the typed line has come.
         e["at"] = e["end"] if e["name"] == "read" else e["start"]
     socks = sockets(sorted(calls, key=lambda c: c["start"]))
+    kernel_states(directory, socks, calls)
     wire = packets(directory, set(plan["ports"]))
     for p in wire:
         # Each end of a packet is the socket whose addresses it carries, or where none does,

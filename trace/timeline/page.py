@@ -51,7 +51,16 @@ def svg(plan, events, sockets):
         y, last = y + STEP, at
     height = y + STEP
     title = html.escape(plan["title"])
+    by_kernel = any(sock.get("states_by") == "kernel" for sock in sockets)
+    how = ("TCP states as the kernel changed them (its tracepoint sock:inet_sock_set_state; "
+           "after a CLOSE that hands it to a timewait socket, a connection goes on unseen until "
+           "sock_diag reads its TIME_WAIT at the end)" if by_kernel else
+           "TCP states as read from each socket when one of its calls returned (TCP_INFO); "
+           "the kernel's own changes were not read (that takes root): a change between two "
+           "calls shows at the later one")
     out = [f'<section><h2>{title}</h2>',
+           f'<p class="states-by">{html.escape(how)}.</p>' if any(
+               not sock["datagram"] for sock in sockets) else "",
            f'<svg xmlns="http://www.w3.org/2000/svg" width="{WIDTH}" height="{height}" '
            f'viewBox="0 0 {WIDTH} {height}">',
            f'<text class="head" x="{X_LEFT_TEXT}" y="20" text-anchor="end">'
@@ -72,24 +81,41 @@ def svg(plan, events, sockets):
         name = f"socket {short}" if sock else label
         out.append(f'<g class="lane {kind}"><title>{html.escape(lane_title(kind, label, sock))}'
                    f'</title><line x1="{lx}" y1="{y0}" x2="{lx}" y2="{y1}"/>'
-                   f'<text class="lane-head" x="{lx}" y="{y0 - 6 if sock else 40}" '
-                   f'text-anchor="middle">{html.escape(name if kind != "program" else label)}'
-                   f'</text></g>')
+                   + (f'<text class="lane-head" x="{lx}" y="{y0 - 6 if sock else 40}" '
+                      f'text-anchor="middle">{html.escape(name)}</text>' if kind != "program" else "")
+                   + '</g>')
         # A connection outlives its socket's close: its packets still come and go.
         later = [at for at, e, _ in table if e["kind"] == "packet" and sock
                  and label in (e["sender"], e["receiver"]) and at > (sock["closed"] or NEVER)]
-        if later:
-            out.append(f'<line class="after" x1="{lx}" y1="{y1}" x2="{lx}" y2="{row_of(max(later))}">'
+        waits_on = sock and sock.get("time_wait_at_end")
+        if later or waits_on:
+            y2 = height - STEP if waits_on else row_of(max(later))
+            out.append(f'<line class="after" x1="{lx}" y1="{y1}" x2="{lx}" y2="{y2}">'
                        f'<title>{html.escape(label)}: closed; its connection lives on in the '
                        f'system</title></line>')
-        if sock and sock.get("closed_by_exit"):
-            out.append(f'<text class="state" x="{lx + 4}" y="{y1 + 10}">closed by the '
+        if waits_on:
+            out.append(f'<text class="state" x="{lx + 4 if sock["side"] == "left" else lx - 4}" '
+                       f'y="{height - STEP + 10}" text-anchor='
+                       f'"{"start" if sock["side"] == "left" else "end"}">TIME_WAIT at the play\'s '
+                       f'end, runs on past the page<title>read with sock_diag as the play ended; '
+                       f'the kernel\'s tracer does not report when it began</title></text>')
+        if sock and sock.get("closed_by_exit") and sock["closed"]:
+            out.append(f'<text class="state" x="{lx + 4}" y="{y1 + 22}">closed by the '
                        f'program\'s end</text>')
         if sock:
+            # Beside the lane, toward the wire; changes that fall on one row, as one label.
+            said = ("as the kernel changed it" if sock.get("states_by") == "kernel"
+                    else "read from the socket as a call of it returned")
+            on_row = {}
             for at, state in sock["states"]:
-                out.append(f'<text class="state" x="{lx + 4}" y="{row_of(at) + 12}">'
-                           f'{html.escape(state)}<title>{html.escape(sock["label"])}: {state}, '
-                           f'read from the socket as this call returned</title></text>')
+                on_row.setdefault(row_of(at), []).append(state)
+            left = sock["side"] == "left"
+            for y_state, states in on_row.items():
+                text = " → ".join(states)
+                out.append(f'<text class="state" x="{lx + 4 if left else lx - 4}" '
+                           f'y="{y_state + 12}" text-anchor="{"start" if left else "end"}">'
+                           f'{html.escape(text)}<title>{html.escape(sock["label"])}: {text}, '
+                           f'{said}</title></text>')
     where, last = {}, None
     for row, (at, e, part) in enumerate(table):
         y = ys[row]
@@ -233,9 +259,8 @@ that the code makes (blue, red where they fail) with, below a call, the system c
 the layer made for it (↳); the console (green: » written to it, « typed at it). A yellow
 bar stands where the thread slept in the call, as its voluntary context switches measured
 it; a grey line where packets crossed while the call ran straight through. Each TCP
-socket's state is read from the socket (TCP_INFO) as each of its own calls returns: a
-change between two calls shows at the later one, and a state after the socket's close
-(FIN_WAIT, TIME_WAIT) is not read. Every packet that crossed is an arrow from the lane of
+socket's state is shown where it changed: under each exchange's heading, which
+measurement it comes from. Every packet that crossed is an arrow from the lane of
 the socket whose addresses it carries to the lane of the socket that it reached, with its
 TCP flags, its bytes counted from each side's first sequence number, dashed where it is
 the same bytes sent again (with the time since the time before), red for a reset or an

@@ -4,6 +4,8 @@ Each socket is known from the calls that made and closed it, and from what the r
 measured of it after each of its calls: its own address, its peer's, its TCP state. A
 packet belongs to the socket whose addresses it carries; where no traced socket holds them,
 to the system of that host."""
+import os
+
 from .calls import NEVER
 
 
@@ -40,12 +42,56 @@ def sockets(events):
             sock = open_now.pop((e["process"], e["fd"]), None)
             if sock is not None:
                 sock["closed"] = e["end"]
+    # A program that ended while it waited in a call ended at an unknown time: its sockets
+    # run on to the page's end.
     ends = {}
     for e in events:
-        ends[e["process"]] = max(ends.get(e["process"], 0), e["end"] if e["end"] != NEVER else 0)
+        last = ends.get(e["process"], 0)
+        ends[e["process"]] = None if last is None or e["end"] == NEVER else max(last, e["end"])
     for sock in open_now.values():
         sock["closed"], sock["closed_by_exit"] = ends[sock["process"]], True
     return out
+
+
+def kernel_states(directory, socks, calls):
+    """Each TCP socket's states as the kernel changed them (trace/states.py, as root), in
+    place of those read at its calls. A connection closed first goes on, after its socket
+    reports CLOSE, in a lighter timewait socket that the tracepoint does not report: its
+    TIME_WAIT is read with sock_diag at the end of the play (WORK/time-wait), and when it
+    began is not measured. False where the kernel was not asked."""
+    if not os.path.exists(f"{directory}/states"):
+        return False
+    waiting = set()
+    if os.path.exists(f"{directory}/time-wait"):
+        waiting = {tuple(line.split()[2:4]) for line in open(f"{directory}/time-wait")}
+    for sock in socks:
+        if not sock["datagram"]:
+            sock["states"], sock["states_by"] = [], "kernel"
+    for line in open(f"{directory}/states", encoding="ascii"):
+        at, here, there, _, new = line.split()
+        at = int(at)
+        # Other runs on this machine use the same ports in namespaces of their own, and the
+        # tracepoint does not say which: a change is this run's where it came inside one of
+        # the socket's own calls, or carries its connection's ephemeral port.
+        def inside(s, names):
+            return any(c["process"] == s["process"] and c.get("fd") == s["fd"] and
+                       c["name"] in names and c["start"] <= at <= c["end"] for c in calls)
+        if here.endswith(":0"):  # connect's SYN_SENT, before its port is chosen
+            sock = next((s for s in socks if s.get("aim") == there and inside(s, ("connect",))), None)
+        elif there.endswith(":0"):  # a listening socket: in listen, or in its close
+            sock = next((s for s in socks if holds(s["local"], here)
+                         and inside(s, ("listen", "closesocket"))), None)
+        else:
+            sock = next((s for s in socks if s["peer"] == there and holds(s["local"], here)), None)
+            sock = sock or next((s for s in socks if s.get("aim") == there and s["peer"] is None
+                                 and s["opened"] <= at), None)
+        if sock is None or sock["datagram"]:
+            continue
+        sock["states"].append((at, new))
+    for sock in socks:
+        if not sock["datagram"] and (sock["local"], sock["peer"]) in waiting:
+            sock["time_wait_at_end"] = True
+    return True
 
 
 def holds(local, address):
@@ -121,4 +167,6 @@ def lane(sock, events):
             "datagram": sock["datagram"], "listening": sock["listening"],
             "opened_ms": ms(sock["opened"]), "closed_ms": ms(sock["closed"]),
             "closed_by_exit": sock.get("closed_by_exit", False),
-            "states": [[ms(at), state] for at, state in sock["states"]]}
+            "states": [[ms(at), state] for at, state in sock["states"]],
+            "states_by": sock.get("states_by", "calls"),
+            "time_wait_at_end": sock.get("time_wait_at_end", False)}
