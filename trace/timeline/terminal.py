@@ -19,7 +19,12 @@ def terminal(plan, events):
     print(f"{'ms':>9} | {left:<{widths[0]}} | {'wire':^{widths[1]}} | "
           f"{right:<{widths[2]}} | source")
     begin = events[0]["at"] - events[0]["at_ms"] * 1e6 if events else 0
+    last = None
     for at, e, part in rows(events):
+        # A gap of more than a few milliseconds, with its length.
+        if last is not None and at - last > 5e6:
+            print(f"{'⋮':>9} | {(at - last) / 1e6:.1f} ms")
+        last = at
         columns = ["", "", ""]
         source = e.get("source", "") if e["kind"] == "call" else ""
         if e["side"] == "wire":
