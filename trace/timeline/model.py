@@ -130,6 +130,12 @@ def unordered(events, table):
         e["unordered"] = bool(others)
 
 
+def shows_layer(e):
+    """Whether a call's row opens to the layer's own system calls: where it made more than
+    one, or where Winsock's name is not the system's (setsockopt's TCP_MAXRT, closesocket)."""
+    return len(e.get("layer", [])) > 1 or e.get("name") in ("setsockopt", "closesocket")
+
+
 def heading(plan, side):
     return plan.get(f"{side}_title") or " + ".join(plan[side])
 

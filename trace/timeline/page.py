@@ -3,7 +3,7 @@ import html
 import re
 
 from .calls import NEVER
-from .model import cell, fit, heading, rows, time_of
+from .model import cell, fit, heading, rows, shows_layer, time_of
 
 
 # Across 1366 pixels: the time, the left side's texts, its lanes, the wire, the right
@@ -166,12 +166,6 @@ def svg(plan, events, sockets):
                            f'crossed meanwhile, the system did within the call</title></line>')
     out.append("</svg></section>")
     return "\n".join(out)
-
-
-def shows_layer(e):
-    """Whether a call's row opens to the layer's own system calls: where it made more than
-    one, or where Winsock's name is not the system's (setsockopt's TCP_MAXRT, closesocket)."""
-    return len(e.get("layer", [])) > 1 or e.get("name") in ("setsockopt", "closesocket")
 
 
 def layer_text(e):

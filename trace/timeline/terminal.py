@@ -1,6 +1,6 @@
 """The timeline in the terminal: a row for each event, the two sides and the wire between
 them, the line of code at the right."""
-from .model import cell, fit, heading, rows, time_of
+from .model import cell, fit, heading, rows, shows_layer, time_of
 
 
 UNORDERED = """≈ a return that the clocks cannot set in order with the other program's rows above it,
@@ -36,10 +36,10 @@ def terminal(plan, events):
                 for c, w in zip(columns, widths)]
         print(f"{time_of(at, begin):9.3f} | {text[0]:<{widths[0]}} | {text[1]:^{widths[1]}} | "
               f"{text[2]:<{widths[2]}} | {source}".rstrip())
-        # The system calls that the layer made for a Winsock call, where they are more than
+        # The system calls that the layer made for a Winsock call, where they are not just
         # the one its name says, or where it failed: errno beside Winsock's number.
-        layer = e.get("layer", []) if part != "begins" or len(e.get("layer", [])) > 1 else []
-        if part != "returns" and len(layer) > 1 or part != "begins" and e.get("error"):
+        layer = e.get("layer", [])
+        if part != "returns" and shows_layer(e) or part != "begins" and e.get("error"):
             said = "; ".join(layer) + (f" → {e['error'].split(' → ')[-1]}" if e.get("error") else "")
             print(" " * (12 if e["side"] == "left" else 82) + f"↳ {said}")
     if any(e.get("unordered") for e in events):
