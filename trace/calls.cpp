@@ -105,9 +105,9 @@ std::string address(const sockaddr* sa)
 // A socket as the system has it once a call has returned: its own address, its peer's, and
 // for TCP the connection's state (TCP_INFO), so that each packet can be given to the
 // socket whose addresses it carries.
-const char* const kStates[] = {"-",         "ESTABLISHED", "SYN_SENT",   "SYN_RECV",
-                               "FIN_WAIT1", "FIN_WAIT2",   "TIME_WAIT",  "CLOSE",
-                               "CLOSE_WAIT", "LAST_ACK",   "LISTEN",     "CLOSING"};
+const char* const kStates[] = {"-",          "ESTABLISHED", "SYN_SENT",  "SYN_RECV",
+                               "FIN_WAIT1",  "FIN_WAIT2",   "TIME_WAIT", "CLOSE",
+                               "CLOSE_WAIT", "LAST_ACK",    "LISTEN",    "CLOSING"};
 
 std::string socket_now(int fd)
 {
@@ -190,8 +190,7 @@ void record(const Start& start, const char* name, long result, int error, const 
 }
 
 // A call that may wait, as it begins.
-void begins(const Start& start, const char* name, const void* caller,
-            const std::string& details)
+void begins(const Start& start, const char* name, const void* caller, const std::string& details)
 {
     const int error = errno;
     write_line(start.ns, "-", name, 0, 0, caller, details);
