@@ -114,14 +114,10 @@ stop_capture() {
     wait "$capture_pid" || true
 }
 
-# The timelines of what a play left in WORK (trace/timeline), and a lesson's story told
+# The timelines of what a play left in WORK (trace/timeline), with a lesson's story told
 # from them. Debian's scapy reads the captures: the system's own python3 runs them.
-timeline() { # WORK
+timeline() { # WORK [LESSON.sh]
     PYTHONPATH=$PWD/trace /usr/bin/python3 -m timeline "$@"
-}
-
-story() { # LESSON.sh TIMELINE.json
-    PYTHONPATH=$PWD/trace /usr/bin/python3 -m timeline.story "$@"
 }
 
 # The exchanges that the timeline shows: JSON objects, as trace/timeline reads them.

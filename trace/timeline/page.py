@@ -33,7 +33,7 @@ def lanes(plan, events, sockets):
     return where
 
 
-def svg(plan, events, sockets):
+def svg(plan, events, sockets, story=()):
     """The ladder: time downwards a row at a time; on each side a lane for each program and
     each of its sockets, the calls and console texts beside them; each packet an arrow
     from the lane of the socket that sent it to the lane of the one it reached, with its
@@ -58,7 +58,13 @@ def svg(plan, events, sockets):
            "TCP states as read from each socket when one of its calls returned (TCP_INFO); "
            "the kernel's own changes were not read (that takes root): a change between two "
            "calls shows at the later one")
+    told = "".join(f'<li value="{i}"><span class="at">{time_of(table[row][0], begin):.3f} ms'
+                   f'</span> <code>{html.escape(text)}</code><br>{html.escape(meaning)}</li>'
+                   if row is not None else
+                   f'<li value="{i}" class="unseen">(not seen in this run) {html.escape(meaning)}</li>'
+                   for i, (meaning, _, row, text) in enumerate(story, 1))
     out = [f'<section><h2>{title}</h2>',
+           f'<h3>What happened, and why</h3><ol class="story">{told}</ol>' if story else "",
            f'<p class="states-by">{html.escape(how)}.</p>' if any(
                not sock["datagram"] for sock in sockets) else "",
            f'<svg xmlns="http://www.w3.org/2000/svg" width="{WIDTH}" height="{height}" '
@@ -116,6 +122,12 @@ def svg(plan, events, sockets):
                            f'y="{y_state + 12}" text-anchor="{"start" if left else "end"}">'
                            f'{html.escape(text)}<title>{html.escape(sock["label"])}: {text}, '
                            f'{said}</title></text>')
+    # Each step of the story, its number on the row it speaks of.
+    for i, (meaning, _, row, _) in enumerate(story, 1):
+        if row is not None:
+            out.append(f'<g class="step" data-step="{i}"><title>{html.escape(meaning)}</title>'
+                       f'<circle cx="86" cy="{ys[row]}" r="8"/><text x="86" y="{ys[row] + 4}" '
+                       f'text-anchor="middle">{i}</text></g>')
     where, last = {}, None
     for row, (at, e, part) in enumerate(table):
         y = ys[row]
@@ -240,6 +252,12 @@ svg {{ font-family: monospace; font-size: 12px; }}
 .through {{ stroke: #9e9e9e; stroke-width: 1; }}
 .after {{ stroke: #444; stroke-width: 1; stroke-dasharray: 3 3; }}
 .source {{ font-size: 11px; }}
+.step circle {{ fill: #1565c0; }}
+.step text {{ fill: white; font: bold 10px sans-serif; }}
+.story {{ max-width: 1300px; }}
+.story li {{ margin: 0.3em 0; }}
+.story .at {{ color: #777; font-family: monospace; }}
+.story .unseen {{ color: #c62828; }}
 .where {{ fill: #777; }}
 .code {{ fill: #222; }}
 </style></head><body>
