@@ -51,9 +51,13 @@ right	^▸ the client's machine falls silent	The client's machine falls silent: 
 left	^send\(\d+, 140 bytes\) = 140$	The next send still succeeds: the system took the
     bytes and sent them; nothing says yet that no one acknowledges them.
 left	^» \(Msg envoy	The server calls the line sent.
+right	^recv\(\d+, 140\) …$	The client did receive that record: its console shows the line,
+    and its next receive waits. Only its acknowledgement was lost on the way back, so the
+    sender cannot know that the record arrived.
 wire	^PSH ACK 140 \(again\)$	No acknowledgement comes: the system sends the same record
-    again...
-wire	^PSH ACK 140 \(again\)$	... and again, until the limit.
+    again, a retransmission (the word Wireshark uses)...
+wire	^PSH ACK 140 \(again\)$	... and again: after the first two, each retransmission waits
+    about twice as long as the one before (the page gives each wait), until the limit.
 left	^send\(.*\) = -1 WSAETIMEDOUT \(10060\)$	The record went unacknowledged for
     longer than the 8 s limit (TCP_MAXRT): the system gave the connection up, and the next
     send fails with WSAETIMEDOUT (10060).

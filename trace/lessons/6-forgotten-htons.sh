@@ -39,8 +39,9 @@ play() { # WORK
 
 : << 'STEPS'
 left	^bind\(\d+, 0\.0\.0\.0:18694\) = 0$	This server gave bind the port 1609 in the
-    machine's byte order: 1609 is 0x0649, which goes on the wire as the bytes 0x49 0x06,
-    port 18694.
+    machine's byte order: its code says "sin.sin_port = CHAT_PORT;" where the program has
+    "sin.sin_port = htons(CHAT_PORT);". 1609 is 0x0649, which goes on the wire as the
+    bytes 0x49 0x06, port 18694.
 left	^» ⏎Ecoute sur le port 1609	Its console still says 1609: it prints the constant,
     not what it bound.
 left	^▸ ss -tln: listening on 0\.0\.0\.0:18694$	ss shows where it listens.

@@ -83,6 +83,9 @@ def svg(plan, events, sockets, story=()):
         sock = by_label.get(label)
         y0 = row_of(sock["opened"]) if sock else TOP
         y1 = row_of(sock["closed"]) if sock and sock["closed"] else height - STEP
+        if kind == "program":  # a program's line ends with its last row
+            y1 = max((ys[i] for i, (_, e, _) in enumerate(table) if e.get("process") == label),
+                     default=y1)
         short = label.split(" socket ")[-1] if sock else label
         name = f"socket {short}" if sock else label
         out.append(f'<g class="lane {kind}"><title>{html.escape(lane_title(kind, label, sock))}'
@@ -212,7 +215,7 @@ def arrow(p, y, x):
     x1 = x1 if x1 is not None else (X_LEFT_LANE if p["to_right"] else X_RIGHT_LANE)
     x2 = x2 if x2 is not None else (X_RIGHT_LANE if p["to_right"] else X_LEFT_LANE)
     kind = "packet again" if p["retransmission"] else "packet"
-    kind += " failure" if p["name"].startswith(("ICMP", "RST")) else ""
+    kind += " icmp" if p["name"].startswith("ICMP") else " reset" if "R" in p["flags"] else ""
     label = p["name"] + (f" +{p['again_after_ms']:.0f} ms" if p["again_after_ms"] else "")
     tip = "\n".join(t for t in (f"{p['sender']} → {p['receiver']}", p["numbers"], p["content"],
                                  p["during"]) if t)
@@ -222,7 +225,14 @@ def arrow(p, y, x):
             f'<line x1="{x1}" y1="{y}" x2="{x2}" y2="{y}" marker-end="url(#arrow)"/>'
             f'<text x="{middle}" y="{y - 4}" text-anchor="middle">{html.escape(label)}</text>'
             f'<text class="numbers" x="{middle}" y="{y + 10}" text-anchor="middle">'
-            f'{html.escape(p["numbers"])}</text></g>')
+            f'{html.escape(ports(p) + p["numbers"])}</text></g>')
+
+
+def ports(p):
+    """The ports a packet goes from and to: where a client knocks, and where it lands."""
+    if p["name"].startswith("ICMP"):
+        return f"about :{p['about']}; "
+    return f":{p['from'].rpartition(':')[2]} → :{p['to'].rpartition(':')[2]}, "
 
 
 PAGE = """<!DOCTYPE html>
@@ -247,7 +257,11 @@ svg {{ font-family: monospace; font-size: 12px; }}
 .packet text {{ fill: #b23c17; }}
 .packet .numbers {{ fill: #8d6e63; font-size: 10px; }}
 .again line {{ stroke-dasharray: 6 3; }}
-.failure line {{ stroke: #c62828; stroke-width: 2.5; }}
+.reset line {{ stroke: #c62828; stroke-width: 2.5; }}
+.reset text {{ fill: #c62828; }}
+.icmp line {{ stroke: #8e24aa; stroke-width: 2.5; }}
+.icmp text {{ fill: #8e24aa; }}
+.legend {{ font-size: 12px; }}
 .blocked {{ fill: #f2c14e; }}
 .through {{ stroke: #9e9e9e; stroke-width: 1; }}
 .after {{ stroke: #444; stroke-width: 1; stroke-dasharray: 3 3; }}
@@ -264,7 +278,8 @@ svg {{ font-family: monospace; font-size: 12px; }}
 <h1>{title}</h1>
 <p>Time runs down the page, one row per event, with the time since the first
 <code>socket</code>; a gap of more than 5 ms says its length (⋮). Each side has a lane for
-each program (dotted: its console and its pauses) and one for each of its sockets, from the
+each program (dotted: its console and its pauses, ending with its last row) and one for
+each of its sockets, from the
 call that made it to its close, marked where the program's end closed it; a port that no
 traced socket holds is the system's lane (dashed). Beside the lanes, the Winsock calls
 that the code makes (blue, red where they fail) with, below a call, the system calls that
@@ -275,8 +290,8 @@ socket's state is shown where it changed: under each exchange's heading, which
 measurement it comes from. Every packet that crossed is an arrow from the lane of
 the socket whose addresses it carries to the lane of the socket that it reached, with its
 TCP flags, its bytes counted from each side's first sequence number, dashed where it is
-the same bytes sent again (with the time since the time before), red for a reset or an
-ICMP error; its tooltip says what it carried and which call sent it, or that the system
+the same bytes sent again (with the time since the time before), red for a reset, purple
+for an ICMP error, with the ports it goes from and to; its tooltip says what it carried and which call sent it, or that the system
 sent it on its own. At the right, the line of code behind each call. A return marked ≈ may
 have come before the other program's rows just above it, back to the last packet that the
 call sent or waited for: its clock is read only after it returns.</p>
