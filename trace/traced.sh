@@ -97,6 +97,21 @@ say() { # WORK LINE COUNT
     wait_for "$1/chatserver.out" "Msg \(non \)\?envoy" "$3"
 }
 
+# A chat server as a learner might write it, built in a scratch copy of the sources where
+# SED changes chat/server/main.cpp; its build is the play's chatserver (SERVER_BUILD).
+scratch_server() { # WORK SED
+    mkdir "$1/copy"
+    cp -r CMakeLists.txt cmake platform chat time_service trace packaging "$1/copy"
+    sed -i "$2" "$1/copy/chat/server/main.cpp"
+    echo "demo: what differs from chat/server/main.cpp:"
+    diff chat/server/main.cpp "$1/copy/chat/server/main.cpp" | sed -n 's/^[<>] */  &/p' || true
+    step "building that chatserver in a scratch copy" \
+        cmake -S "$1/copy" -B "$1/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DSOCKETS_TP_TESTS=OFF
+    step "" cmake --build "$1/build" -j"$(nproc)" --target chatserver
+    export SERVER_BUILD=$1/build
+}
+
 # What the play did to a program, on its side of the timeline.
 note() { # WORK LABEL TEXT
     echo "$(date +%s%N) $2 $3" >> "$1/notes"

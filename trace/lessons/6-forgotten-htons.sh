@@ -6,18 +6,7 @@ summary='a server whose port was never put in network order listens on 18694; th
 # Before the play, outside its network: the server as a learner might write it, built in a
 # scratch copy: its port goes to bind in the machine's byte order.
 prepare() { # WORK
-    local work=$1
-    mkdir "$work/copy"
-    cp -r CMakeLists.txt cmake platform chat time_service trace packaging "$work/copy"
-    sed -i 's/sin.sin_port = htons(CHAT_PORT);/sin.sin_port = CHAT_PORT;/' \
-        "$work/copy/chat/server/main.cpp"
-    echo "demo: the one line that differs from chat/server/main.cpp:"
-    diff chat/server/main.cpp "$work/copy/chat/server/main.cpp" | sed -n 's/^[<>] */  &/p' || true
-    step "building that chatserver in a scratch copy" \
-        cmake -S "$work/copy" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSOCKETS_TP_TESTS=OFF
-    step "" cmake --build "$work/build" -j"$(nproc)" --target chatserver
-    export SERVER_BUILD=$work/build
+    scratch_server "$1" 's/sin.sin_port = htons(CHAT_PORT);/sin.sin_port = CHAT_PORT;/'
 }
 
 # The TCP ports whose sockets' states the kernel reports: where the client knocks, and
