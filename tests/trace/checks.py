@@ -47,7 +47,14 @@ def story_on_page(dom, story, name):
     rows = {float(y) - 4: t for y, t in
             re.findall(r'<text class="time" x="8" y="([\d.]+)">([\d.]+) ms</text>', dom)}
     text = html.unescape(dom)
+    # What the ladder shows of each row, its tooltip aside: a call may lose its arguments,
+    # never its name or its result.
+    shown = [html.unescape(t) for t in re.findall(r'</title>([^<]+)</text>', dom)]
     for step in story:
+        if " = " in step["row"] and "(" in step["row"].split(" = ")[0]:
+            name, result = step["row"].split("(")[0], step["row"].split(" = ", 1)[1]
+            expect(any(t.startswith(name) and t.endswith(" = " + result) for t in shown),
+                   f"{name}: step {step['step']}'s row shows its call's name and result whole")
         at = markers.get(step["step"])
         expect(step["at_ms"] is not None and rows.get(at) == f"{step['at_ms']:.3f}"
                and step["meaning"] in text and step["row"] in text,

@@ -1,6 +1,7 @@
 """The timeline as a page: a ladder for each exchange, in SVG, that any browser opens."""
 import html
 import re
+import textwrap
 
 from .calls import NEVER
 from .model import cell, fit, heading, rows, shows_layer, time_of
@@ -12,6 +13,7 @@ WIDTH, STEP, TOP, GAP = 1340, 24, 70, 5e6
 TEXT = 36  # characters of a side's text
 X_LEFT_TEXT, X_LEFT_LANE, X_RIGHT_LANE, X_RIGHT_TEXT, X_CODE = 352, 366, 726, 742, 1000
 CODE = 27  # characters of code behind its place
+NOTE_LINE = 13
 LANE = 24
 
 
@@ -44,11 +46,13 @@ def svg(plan, events, sockets, story=()):
     begin = events[0]["at"] - events[0]["at_ms"] * 1e6 if events else 0
     # Each row's height; a longer gap than GAP gets room for its length.
     ys, y, last = [], TOP, None
-    for at, _, _ in table:
+    for at, e, part in table:
         if last is not None and at - last > GAP:
             y += STEP // 2
         ys.append(y)
-        y, last = y + STEP, at
+        # A note is said whole, over as many lines as it takes.
+        lines = len(textwrap.wrap(cell(e, part), TEXT)) if e["kind"] == "note" else 1
+        y, last = y + STEP + (lines - 1) * NOTE_LINE, at
     height = y + STEP
     title = html.escape(plan["title"])
     by_kernel = any(sock.get("states_by") == "kernel" for sock in sockets)
@@ -156,7 +160,8 @@ def svg(plan, events, sockets, story=()):
         out.append(f'<text class="{e["kind"]}{" failed" if e.get("error") and part != "begins" else ""}" '
                    f'x="{X_LEFT_TEXT if left else X_RIGHT_TEXT}" y="{y + 4}" '
                    f'text-anchor="{"end" if left else "start"}"><title>{html.escape(tip)}</title>'
-                   f'{html.escape(fit(text, TEXT, e["kind"] == "call"))}</text>')
+                   + (note_lines(text, X_LEFT_TEXT if left else X_RIGHT_TEXT) if e["kind"] == "note"
+                      else html.escape(fit(text, TEXT, e["kind"] == "call"))) + '</text>')
         if shows_layer(e) and part != "returns":
             out.append(f'<text class="layer" x="{X_LEFT_TEXT if left else X_RIGHT_TEXT}" '
                        f'y="{y + 15}" text-anchor="{"end" if left else "start"}">'
@@ -189,6 +194,12 @@ def layer_text(e):
     calls = [re.sub(r"^setsockopt\(\d+, \w+, ", "setsockopt(", c) for c in e["layer"]]
     own = [c for c in calls if not c.startswith(e["name"] + "(")]
     return "; ".join(own if own and len(calls) > 1 else calls)
+
+
+def note_lines(text, x):
+    """A note whole: a line of its text under the other."""
+    return "".join(f'<tspan x="{x}" dy="{0 if i == 0 else NOTE_LINE}">{html.escape(line)}</tspan>'
+                   for i, line in enumerate(textwrap.wrap(text, TEXT)))
 
 
 def lane_key(e, by_label):

@@ -85,7 +85,8 @@ def kernel_states(directory, socks, calls):
             sock = next((s for s in socks if s["peer"] == there and holds(s["local"], here)), None)
             sock = sock or next((s for s in socks if s.get("aim") == there and s["peer"] is None
                                  and s["opened"] <= at), None)
-        if sock is None or sock["datagram"]:
+        # A socket closed in FIN_WAIT1 is set to FIN_WAIT1 again: no change to show.
+        if sock is None or sock["datagram"] or sock["states"][-1:] and sock["states"][-1][1] == new:
             continue
         sock["states"].append((at, new))
     for sock in socks:
