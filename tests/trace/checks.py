@@ -53,7 +53,8 @@ def story_on_page(dom, story, name):
     for step in story:
         if " = " in step["row"] and "(" in step["row"].split(" = ")[0]:
             name, result = step["row"].split("(")[0], step["row"].split(" = ", 1)[1]
-            expect(any(t.startswith(name) and t.endswith(" = " + result) for t in shown),
+            expect(any(re.search(rf"(^|: |… ){re.escape(name)}[( ]", t) and t.endswith(" = " + result)
+                       for t in shown),
                    f"{name}: step {step['step']}'s row shows its call's name and result whole")
         at = markers.get(step["step"])
         expect(step["at_ms"] is not None and rows.get(at) == f"{step['at_ms']:.3f}"
