@@ -7,11 +7,13 @@ declare -A pids
 # WORK/LABEL.calls, each with the clock's readings before and after it and the line of
 # main that made it (libcalls.so, preloaded). Run in the background: it becomes the
 # program. CLIENT_NET, where set, is the network namespace it runs in; SERVER_BUILD, where
-# set, the build of its chatserver.
+# set, the build of its chatserver; a label that ends in -plain runs the build of code
+# without the layer's help (PLAIN_BUILD).
 traced() { # WORK LABEL ARGS...
-    local work=$1 label=$2 dir=$PWD/build-demo program=${2%-[0-9]}
+    local work=$1 label=$2 dir=$PWD/build-demo program=${2%-*}
     shift 2
     [ "$program" != chatserver ] || dir=${SERVER_BUILD:-$dir}
+    [ "${label%-plain}" = "$label" ] || dir=$PLAIN_BUILD
     exec 3>&- 4>&- 5>&- # the consoles of the others
     # A script run in the background of another ignores Ctrl-C, and so would its programs;
     # a shell cannot undo that, env can: the lessons' Ctrl-C must reach the program.
@@ -30,7 +32,8 @@ wait_for() { # FILE TEXT [COUNT]
     exit 1
 }
 
-# Starts a program whose console is written to through descriptor FD, and waits for TEXT.
+# Starts a program whose console is written to through descriptor FD, and waits for TEXT
+# (- for none).
 start() { # WORK LABEL TEXT FD ARGS...
     local work=$1 label=$2 text=$3 fd=$4
     shift 4
@@ -38,7 +41,7 @@ start() { # WORK LABEL TEXT FD ARGS...
     traced "$work" "$label" "$@" < "$work/$label.in" > "$work/$label.out" &
     pids[$label]=$!
     eval "exec $fd> \"\$work/\$label.in\""
-    wait_for "$work/$label.out" "$text"
+    [ "$text" = - ] || wait_for "$work/$label.out" "$text"
 }
 
 start_server() { # WORK LABEL [TEXT [FD]]
@@ -97,19 +100,23 @@ say() { # WORK LINE COUNT
     wait_for "$1/chatserver.out" "Msg \(non \)\?envoy" "$3"
 }
 
-# A chat server as a learner might write it, built in a scratch copy of the sources where
-# SED changes chat/server/main.cpp; its build is the play's chatserver (SERVER_BUILD).
+# A program as a learner might write it, built in a scratch copy of the sources (WORK/NAME)
+# where SED changes FILE: the lessons' faulty chat servers (SERVER_BUILD), and the programs
+# without the layer's help (PLAIN_BUILD).
+scratch_build() { # WORK NAME FILE SED TARGET
+    mkdir "$1/$2"
+    cp -r CMakeLists.txt cmake platform chat time_service trace packaging "$1/$2"
+    sed -i "$4" "$1/$2/$3"
+    echo "demo: what differs from $3:"
+    diff "$3" "$1/$2/$3" | sed -n 's/^[<>] */  &/p' || true
+    step "building that $5 in a scratch copy" \
+        cmake -S "$1/$2" -B "$1/$2/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOCKETS_TP_TESTS=OFF
+    step "" cmake --build "$1/$2/build" -j"$(nproc)" --target "$5"
+}
+
 scratch_server() { # WORK SED
-    mkdir "$1/copy"
-    cp -r CMakeLists.txt cmake platform chat time_service trace packaging "$1/copy"
-    sed -i "$2" "$1/copy/chat/server/main.cpp"
-    echo "demo: what differs from chat/server/main.cpp:"
-    diff chat/server/main.cpp "$1/copy/chat/server/main.cpp" | sed -n 's/^[<>] */  &/p' || true
-    step "building that chatserver in a scratch copy" \
-        cmake -S "$1/copy" -B "$1/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSOCKETS_TP_TESTS=OFF
-    step "" cmake --build "$1/build" -j"$(nproc)" --target chatserver
-    export SERVER_BUILD=$1/build
+    scratch_build "$1" copy chat/server/main.cpp "$2" chatserver
+    export SERVER_BUILD=$1/copy/build
 }
 
 # What the play did to a program, on its side of the timeline.

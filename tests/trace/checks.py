@@ -52,7 +52,7 @@ def story_on_page(dom, story, name):
     shown = [html.unescape(t) for t in re.findall(r'</title>([^<]+)</text>', dom)]
     for step in story:
         if " = " in step["row"] and "(" in step["row"].split(" = ")[0]:
-            name, result = step["row"].split("(")[0], step["row"].split(" = ", 1)[1]
+            name, result = step["row"].split("(")[0].split(": ")[-1], step["row"].split(" = ", 1)[1]
             expect(any(re.search(rf"(^|: |… ){re.escape(name)}[( ]", t) and t.endswith(" = " + result)
                        for t in shown),
                    f"{name}: step {step['step']}'s row shows its call's name and result whole")
