@@ -15,7 +15,8 @@ import sys
 from .model import exchange, rows
 from .story import lesson, match, tell
 from .sockets import lane
-from .page import PAGE, svg
+from .page import svg
+from .template import PAGE
 from .pcapng import pcapng
 from .terminal import terminal
 
