@@ -69,30 +69,33 @@ def kernel_states(directory, socks, calls):
             sock["states"], sock["states_by"] = [], "kernel"
     for line in open(f"{directory}/states", encoding="ascii"):
         at, here, there, _, new = line.split()
-        at = int(at)
-        # Other runs on this machine use the same ports in namespaces of their own, and the
-        # tracepoint does not say which: a change is this run's where it came inside one of
-        # the socket's own calls, or carries its connection's ephemeral port.
-        def inside(s, names):
-            return any(c["process"] == s["process"] and c.get("fd") == s["fd"] and
-                       c["name"] in names and c["start"] <= at <= c["end"] for c in calls)
-        if here.endswith(":0"):  # connect's SYN_SENT, before its port is chosen
-            sock = next((s for s in socks if s.get("aim") == there and inside(s, ("connect",))), None)
-        elif there.endswith(":0"):  # a listening socket: in listen, or in its close
-            sock = next((s for s in socks if holds(s["local"], here)
-                         and inside(s, ("listen", "closesocket"))), None)
-        else:
-            sock = next((s for s in socks if s["peer"] == there and holds(s["local"], here)), None)
-            sock = sock or next((s for s in socks if s.get("aim") == there and s["peer"] is None
-                                 and s["opened"] <= at), None)
+        sock = changed(int(at), here, there, socks, calls)
         # A socket closed in FIN_WAIT1 is set to FIN_WAIT1 again: no change to show.
         if sock is None or sock["datagram"] or sock["states"][-1:] and sock["states"][-1][1] == new:
             continue
-        sock["states"].append((at, new))
+        sock["states"].append((int(at), new))
     for sock in socks:
         if not sock["datagram"] and (sock["local"], sock["peer"]) in waiting:
             sock["time_wait_at_end"] = True
     return True
+
+
+def changed(at, here, there, socks, calls):
+    """The socket whose state the kernel changed at AT, on the pair (HERE, THERE). Other runs
+    on this machine use the same ports in namespaces of their own, and the tracepoint does
+    not say which: a change is this run's where it came inside one of the socket's own
+    calls, or carries its connection's ephemeral port."""
+    def inside(s, names):
+        return any(c["process"] == s["process"] and c.get("fd") == s["fd"] and
+                   c["name"] in names and c["start"] <= at <= c["end"] for c in calls)
+    if here.endswith(":0"):  # connect's SYN_SENT, before its port is chosen
+        return next((s for s in socks if s.get("aim") == there and inside(s, ("connect",))), None)
+    if there.endswith(":0"):  # a listening socket: in listen, or in its close
+        return next((s for s in socks if holds(s["local"], here)
+                     and inside(s, ("listen", "closesocket"))), None)
+    return next((s for s in socks if s["peer"] == there and holds(s["local"], here)), None) or \
+        next((s for s in socks if s.get("aim") == there and s["peer"] is None
+              and s["opened"] <= at), None)
 
 
 def holds(local, address):
