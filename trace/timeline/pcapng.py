@@ -1,5 +1,5 @@
 """The packets of an exchange as pcapng, for Wireshark: each with a comment that names the
-call during which it crossed."""
+call that sent it, or why none did."""
 import struct
 
 
