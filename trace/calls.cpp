@@ -24,6 +24,7 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
@@ -359,6 +360,44 @@ int close(int fd)
     return r;
 }
 
+// What a learner's program may call where ours call Winsock's operations: a socket read
+// and written as a file, and the resolver.
+ssize_t read(int fd, void* buf, size_t len)
+{
+    static auto real = next<ssize_t (*)(int, void*, size_t)>("read");
+    const bool on_socket = fd >= 0 && fd < 1024 && is_socket[fd];
+    const Start start = begin();
+    if (on_socket)
+        begins(start, "read", CALLER, fd_of(fd) + " len=" + std::to_string(len));
+    const ssize_t r = real(fd, buf, len);
+    if (on_socket)
+        record(start, "read", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len), fd);
+    return r;
+}
+
+ssize_t write(int fd, const void* buf, size_t len)
+{
+    static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    const bool on_socket = fd >= 0 && fd < 1024 && is_socket[fd];
+    const Start start = begin();
+    const ssize_t r = real(fd, buf, len);
+    if (on_socket)
+        record(start, "write", r, errno, CALLER, fd_of(fd) + " len=" + std::to_string(len), fd);
+    return r;
+}
+
+int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** found)
+{
+    static auto real =
+        next<int (*)(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo");
+    const Start start = begin();
+    const int r = real(node, service, hints, found);
+    record(start, "getaddrinfo", r, errno, CALLER,
+           std::string("node=") + hex(node, node != nullptr ? std::strlen(node) : 0) +
+               " addr=" + (r == 0 && *found != nullptr ? address((*found)->ai_addr) : "-"));
+    return r;
+}
+
 // The program's own pause (msvcrt's _sleep is a nanosleep on Linux).
 int nanosleep(const timespec* pause, timespec* left)
 {
@@ -432,6 +471,58 @@ int getc(FILE* stream)
         record(start, "read", r == EOF ? 0 : 1, errno, CALLER,
                "text=" + (r == EOF ? std::string("-") : hex(&c, 1)));
     }
+    return r;
+}
+
+// A learner's console calls beside printf and fgets, as C compilers and learners write them.
+
+int putchar(int c)
+{
+    static auto real = next<int (*)(int)>("putchar");
+    const Start start = begin();
+    const int r = real(c);
+    const unsigned char byte = static_cast<unsigned char>(c);
+    record(start, "write", r, errno, CALLER, "text=" + hex(&byte, 1));
+    return r;
+}
+
+int fputs(const char* s, FILE* stream)
+{
+    static auto real = next<int (*)(const char*, FILE*)>("fputs");
+    const Start start = begin();
+    const int r = real(s, stream);
+    if (stream == stdout)
+        record(start, "write", r, errno, CALLER, "text=" + hex(s, std::strlen(s)));
+    return r;
+}
+
+int getchar()
+{
+    static auto real = next<int (*)()>("getchar");
+    const Start start = begin();
+    begins(start, "read", CALLER, "text=-");
+    const int r = real();
+    const unsigned char c = static_cast<unsigned char>(r);
+    record(start, "read", r == EOF ? 0 : 1, errno, CALLER,
+           "text=" + (r == EOF ? std::string("-") : hex(&c, 1)));
+    return r;
+}
+
+unsigned int sleep(unsigned int seconds)
+{
+    static auto real = next<unsigned int (*)(unsigned int)>("sleep");
+    const Start start = begin();
+    const unsigned int r = real(seconds);
+    record(start, "sleep", 0, 0, CALLER, "ms=" + std::to_string(seconds * 1000UL));
+    return r;
+}
+
+int usleep(useconds_t us)
+{
+    static auto real = next<int (*)(useconds_t)>("usleep");
+    const Start start = begin();
+    const int r = real(us);
+    record(start, "sleep", r, errno, CALLER, "ms=" + std::to_string(us / 1000));
     return r;
 }
 

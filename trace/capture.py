@@ -14,8 +14,6 @@ import socket
 import struct
 import sys
 
-from scapy.all import TCP, UDP, Raw, rdpcap
-
 CHAT_PORT = 1609
 TIME_PORT = 37
 
@@ -61,6 +59,7 @@ def hex_lines(data):
 
 
 def record(path):
+    from scapy.all import TCP, Raw, rdpcap  # slow to load: not for a capture
     for packet in rdpcap(path):
         if TCP in packet and packet[TCP].sport == CHAT_PORT and Raw in packet:
             data = bytes(packet[Raw].load)
@@ -72,6 +71,7 @@ def record(path):
 
 
 def answer(path):
+    from scapy.all import UDP, rdpcap
     for packet in rdpcap(path):
         if UDP in packet and packet[UDP].sport == TIME_PORT:
             data = bytes(packet[UDP].payload)

@@ -45,7 +45,18 @@ NEVER = 1 << 62  # the end of a call that never returned
 
 
 SOCKET_CALLS = {"socket", "bind", "listen", "accept", "connect", "send", "recv", "sendto",
-                "recvfrom", "shutdown", "close", "sleep"}
+                "recvfrom", "shutdown", "close", "sleep", "read", "write", "getaddrinfo"}
+
+
+def is_console(r):
+    """A console record: what the program wrote to its standard output or read of its input
+    (a socket's read or write names its descriptor)."""
+    return r["call"] in ("write", "read") and "fd" not in r["args"]
+
+
+def spelled(code, names, default):
+    """The name the program's code gives a call: the first of NAMES that its line spells."""
+    return next((n for n in names if f"{n}(" in code.replace(" (", "(")), default)
 # The system calls' own names for what they were given, as the layer's rows show them.
 LEVELS = {0: "IPPROTO_IP", 1: "SOL_SOCKET", 6: "IPPROTO_TCP"}
 OPTIONS = {(0, 11): "IP_RECVERR", (1, 2): "SO_REUSEADDR", (1, 9): "SO_KEEPALIVE",
@@ -105,15 +116,16 @@ def records(path):
 
 
 def where_in_main(raw):
-    """Each record's source line in main: the outermost inlined frame of its return
-    address less one (the call instruction's own line)."""
+    """Each record's source line: the outermost inlined frame of its return address less one
+    (the call instruction's own line). A program without debug information has no lines:
+    there the record names the function it was called from (file "", line 0)."""
     by_object = {}
     for r in raw:
         by_object.setdefault(r["object"], set()).add(r["offset"])
     found = {}
     for obj, offsets in by_object.items():
         offsets = sorted(offsets)
-        out = subprocess.run(["addr2line", "-a", "-i", "-e", obj] +
+        out = subprocess.run(["addr2line", "-a", "-f", "-C", "-i", "-e", obj] +
                              [hex(o - 1) for o in offsets],
                              capture_output=True, text=True, check=False).stdout.splitlines()
         frames, current = {}, None
@@ -124,20 +136,37 @@ def where_in_main(raw):
             elif current is not None:
                 frames[current].append(line.split(" (discriminator")[0])
         for offset in offsets:
-            last = (frames.get(offset) or ["??:0"])[-1]
+            pairs = frames.get(offset) or ["??", "??:0"]
+            function, last = pairs[-2] if len(pairs) > 1 else "??", pairs[-1]
             file, _, number = last.rpartition(":")
-            found[(obj, offset)] = (file, int(number) if number.isdigit() else 0)
+            found[(obj, offset)] = (file, int(number) if number.isdigit() else 0, function)
     for r in raw:
-        r["file"], r["line"] = found[(r["object"], r["offset"])]
+        r["file"], r["line"], r["function"] = found[(r["object"], r["offset"])]
+        if r["file"] == "??" or r["line"] == 0:
+            r["file"], r["line"] = "", 0
 
 
 def relative(path):
-    """A source's path from the top of its tree (this one, or a scratch copy of it)."""
+    """A source's path from the top of its tree (this one, or a scratch copy of it); a
+    learner's source elsewhere by its name."""
     for top in ("chat/", "time_service/", "platform/"):
         at = path.rfind("/" + top)
         if at >= 0:
             return path[at + 1:]
+    if os.path.isabs(path) and not path.startswith(TOP + "/"):
+        return os.path.basename(path)
     return os.path.relpath(path, TOP)
+
+
+def source(r):
+    """Where a call was made: FILE:LINE, or, in a program built without debug information,
+    the function, said so."""
+    if r["line"]:
+        return f"{relative(r['file'])}:{r['line']}"
+    function = r.get("function", "??")
+    if function == "??":
+        return f"{os.path.basename(r['object'])}+{r['offset']:#x} (no debug information, no symbols)"
+    return f"in {function}() (no debug information: build with -g for its lines)"
 
 
 def statement(path, number):
@@ -158,8 +187,9 @@ def shown(data, charset):
     return bytes.fromhex(data).decode(charset, "replace").replace("\n", "⏎") if data != "-" else ""
 
 
-def winsock_call(group, datagram):
-    """One call of main, from the system calls it made: its name, text and result."""
+def winsock_call(group, datagram, code=""):
+    """One call of the program, from the system calls it made: its name (as its line of code
+    spells it, where it differs from the system call's), text and result."""
     names = [r["call"] for r in group]
     main = next((r for r in group if r["call"] in SOCKET_CALLS), group[-1])
     a = main["args"]
@@ -187,12 +217,21 @@ def winsock_call(group, datagram):
         text = f"recvfrom({fd}, {a.get('len')})"
     elif name == "shutdown":
         text = f"shutdown({fd}, {SHUTDOWN.get(int(a.get('how', -1)), a.get('how'))})"
+    elif name == "read":
+        text = f"read({fd}, {a.get('len')})"
+    elif name == "write":
+        text = f"write({fd}, {a.get('len')} bytes)"
+    elif name == "getaddrinfo":
+        node = bytes.fromhex(a["node"]).decode("latin-1") if a.get("node", "-") != "-" else "NULL"
+        text = f"getaddrinfo(\"{node}\")"
+        if main["result"] == 0:
+            text += f" → {a.get('addr', '-').rpartition(':')[0]}"
     elif name == "close":
-        name = "closesocket"
-        text = f"closesocket({fd})"
+        name = spelled(code, ("closesocket", "close"), "close")
+        text = f"{name}({fd})"
     elif name == "sleep":
-        name = "_sleep"
-        text = f"_sleep({a.get('ms')})"
+        name = spelled(code, ("_sleep", "Sleep", "usleep", "nanosleep", "sleep"), "sleep")
+        text = f"{name}({a.get('ms')} ms)" if name != "_sleep" else f"_sleep({a.get('ms')})"
     else:
         options = {(int(r["args"]["level"]), int(r["args"]["option"])): r["args"]["value"]
                    for r in group if r["call"] == "setsockopt"}
@@ -223,12 +262,14 @@ def winsock_call(group, datagram):
     if main["end"] is None:
         return dict(facts, name=name, call=text, result="", error="", unfinished=True,
                     text=f"{text} … (never returned: the program ended)", calls=names)
-    if name == "_sleep":
+    if name in ("_sleep", "Sleep", "usleep", "nanosleep", "sleep"):
         return dict(facts, name=name, call=text, result="", error="", text=text, calls=names)
     if result < 0:
         culprit = failed or main
         error = winsock_error(culprit["call"], culprit["errno"], datagram)
         outcome = f"-1 {error}"
+    elif name == "getaddrinfo" and result > 0:
+        outcome = f"{result} (not found)"
     elif name == "closesocket" or name == "WSAIoctl":
         outcome = "0"
     else:
@@ -243,14 +284,14 @@ def winsock_call(group, datagram):
                 text=f"{text} = {outcome}{peer}", calls=names)
 
 
-def program_events(directory, label):
-    """A program's calls of main and its console, as events; the final character it waits
-    for at its end is left out (the exchange is over by then)."""
+def program_events(directory, label, charset=None):
+    """A program's calls and its console, as events; the final character it waits for at
+    its end is left out (the exchange is over by then)."""
     raw = records(f"{directory}/{label}.calls")
-    if raw and raw[-1]["call"] == "read" and raw[-1]["end"] is not None:
+    if raw and is_console(raw[-1]) and raw[-1]["call"] == "read" and raw[-1]["end"] is not None:
         raw.pop()
     where_in_main(raw)
-    charset = "cp850" if label.startswith("chat") else "latin-1"
+    charset = charset or ("cp850" if label.startswith("chat") else "latin-1")
     datagram_sockets = {r["result"] for r in raw if r["call"] == "socket"
                         and r["args"].get("type") == "SOCK_DGRAM"}
     events, group = [], []
@@ -260,16 +301,15 @@ def program_events(directory, label):
             return
         first, last = group[0], group[-1]
         fd = next((int(r["args"]["fd"]) for r in group if "fd" in r["args"]), -1)
+        code = statement(last["file"], last["line"]) if last["line"] else ""
         call = winsock_call(group, fd in datagram_sockets or (
-            first["call"] == "socket" and first["result"] in datagram_sockets))
-        source = f"{relative(last['file'])}:{last['line']}"
-        events.append(dict(call, kind="call", process=label, source=source,
-                           code=statement(last["file"], last["line"]),
+            first["call"] == "socket" and first["result"] in datagram_sockets), code)
+        events.append(dict(call, kind="call", process=label, source=source(last), code=code,
                            start=first["start"], end=last["end"] or NEVER))
         group.clear()
 
     for r in raw:
-        if r["call"] in ("write", "read"):
+        if is_console(r):
             flush()
             mark = "»" if r["call"] == "write" else "«"
             text = shown(r["args"].get("text", "-"), charset)
@@ -279,7 +319,8 @@ def program_events(directory, label):
                            "text": f"{mark} {text}", "start": r["start"], "end": r["end"],
                            "slept": int(r["args"].get("slept", 0))})
             continue
-        if group and (group[-1]["file"], group[-1]["line"]) != (r["file"], r["line"]):
+        if group and (group[-1]["file"], group[-1]["line"], group[-1].get("function")) != (
+                r["file"], r["line"], r.get("function")):
             flush()
         if group and any(g["call"] in SOCKET_CALLS for g in group) and r["call"] in SOCKET_CALLS:
             flush()

@@ -7,7 +7,10 @@ What a traced run leaves in its folder:
 - notes (optional): what the run did to the programs, a line each: NS LABEL TEXT;
 - exchanges.json: [{"name", "title", "left": [LABEL...], "right": [LABEL...],
   "ports": [PORT...]}], the programs of each side, and the ports whose packets belong to
-  the exchange (TCP or UDP, and the ICMP errors about them).
+  the exchange (TCP or UDP, and the ICMP errors about them); optionally "charset", the
+  consoles' code page where the labels do not tell it, and "dir", a folder of its own that
+  holds this exchange's calls and packets (a check's run of ours beside one of the
+  learner's), and "peers", {PORT: NAME} of the ports that an untraced program holds.
 
 The renderings (terminal.py, page.py, pcapng.py) draw what this module makes of them."""
 import os
@@ -30,12 +33,13 @@ def notes(directory, labels):
 
 
 def exchange(directory, plan):
+    directory = os.path.join(directory, plan.get("dir", ""))
     side = {label: "left" for label in plan["left"]}
     side.update({label: "right" for label in plan["right"]})
     events = []
     for label in side:
         if os.path.exists(f"{directory}/{label}.calls"):
-            events += program_events(directory, label)
+            events += program_events(directory, label, plan.get("charset"))
     calls = [e for e in events if e["kind"] == "call"]
     for e in events:
         # A console text shows when it is written, or when the typed line has come.
@@ -43,6 +47,12 @@ def exchange(directory, plan):
     socks = sockets(sorted(calls, key=lambda c: c["start"]))
     kernel_states(directory, socks, calls)
     wire = packets(directory, set(plan["ports"]))
+    # Ports that an untraced program of the run holds (a check's own peer), by its name.
+    peers = plan.get("peers", {})
+
+    def nobody(port):
+        return peers.get(port, f"port {port}: nothing listens")
+
     for p in wire:
         # Each end of a packet is the socket whose addresses it carries, or where none does,
         # the system of that host.
@@ -52,10 +62,12 @@ def exchange(directory, plan):
             source, how = None, None
             target, _ = socket_of(p["quoted"], p["quoted_to"], p["at"], socks)
         port = (p.get("about") or p["to"]).rpartition(":")[2]
-        p["sender"] = source["label"] if source else f"port {p['from'].rpartition(':')[2]}: nothing listens" \
-            if not p["name"].startswith("ICMP") else f"port {port}: nothing listens"
-        p["receiver"] = target["label"] if target else f"port {port}: nothing listens"
+        p["sender"] = source["label"] if source else nobody(p['from'].rpartition(':')[2]) \
+            if not p["name"].startswith("ICMP") else nobody(port)
+        p["receiver"] = target["label"] if target else nobody(port)
         p["during"] = sent_by(p, source, how, calls)
+        if source is None and p["from"].rpartition(":")[2] in peers:
+            p["during"] = f"sent by {peers[p['from'].rpartition(':')[2]]}"
     events += wire + notes(directory, side)
     begin = min((e["start"] for e in calls if e["name"] == "socket"),
                 default=min(e["at"] for e in events))

@@ -82,6 +82,7 @@ def svg(plan, events, sockets, story=()):
         """The row of what happened at NS: the last one at or before it."""
         return max((ys[i] for i, (at, _, _) in enumerate(table) if at <= ns), default=TOP)
 
+    ends_said = {}
     for key, lx in x.items():
         kind, label = key
         sock = by_label.get(label)
@@ -113,8 +114,11 @@ def svg(plan, events, sockets, story=()):
                        f'end, runs on past the page<title>read with sock_diag as the play ended; '
                        f'the kernel\'s tracer does not report when it began</title></text>')
         if sock and sock.get("closed_by_exit") and sock["closed"]:
-            out.append(f'<text class="state" x="{lx + 4}" y="{y1 + 22}">closed by the '
-                       f'program\'s end</text>')
+            # Sockets that the same end closed: one label under the other.
+            below = ends_said.setdefault(y1, 0)
+            ends_said[y1] += 1
+            out.append(f'<text class="state" x="{lx + 4}" y="{y1 + 22 + 12 * below}">closed by '
+                       f'the program\'s end</text>')
         if sock:
             # Beside the lane, toward the wire; changes that fall on one row, as one label.
             said = ("as the kernel changed it" if sock.get("states_by") == "kernel"
@@ -168,7 +172,9 @@ def svg(plan, events, sockets, story=()):
                        f'<title>{html.escape("; ".join(e["layer"]))}</title>'
                        f'{html.escape(fit("↳ " + layer_text(e), TEXT + 8))}</text>')
         if e["kind"] == "call" and part != "returns":
-            code = e["code"] if len(e["code"]) <= CODE else e["code"][:CODE - 1] + "…"
+            # The place and the code share the column: a longer path leaves less code.
+            room = max(CODE + len("chat/server/main.cpp:88") - len(e["source"]), 12)
+            code = e["code"] if len(e["code"]) <= room else e["code"][:room - 1] + "…"
             out.append(f'<text class="source" x="{X_CODE}" y="{y + 4}"><title>'
                        f'{html.escape(e["code"])}</title>'
                        f'<tspan class="where">{html.escape(e["source"])}</tspan> '
@@ -211,6 +217,8 @@ def lane_key(e, by_label):
 def lane_title(kind, label, sock):
     if kind == "program":
         return f"{label}: its console and its pauses"
+    if kind == "system" and "nothing listens" not in label:
+        return f"{label}: a program that is not traced holds this port"
     if kind == "system":
         return f"{label}: no traced socket holds this port; the system answers for it"
     return (f"{label}: {'UDP' if sock['datagram'] else 'TCP'}, {sock['local']}"

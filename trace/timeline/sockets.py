@@ -38,7 +38,7 @@ def sockets(events):
                 sock["listening"] |= seen["state"] == "LISTEN"
                 if not sock["states"] or sock["states"][-1][1] != seen["state"]:
                     sock["states"].append((e["end"], seen["state"]))
-        if e["name"] == "closesocket" and e["fd"] is not None:
+        if e["name"] in ("closesocket", "close") and e["fd"] is not None:
             sock = open_now.pop((e["process"], e["fd"]), None)
             if sock is not None:
                 sock["closed"] = e["end"]
@@ -92,7 +92,7 @@ def changed(at, here, there, socks, calls):
         return next((s for s in socks if s.get("aim") == there and inside(s, ("connect",))), None)
     if there.endswith(":0"):  # a listening socket: in listen, or in its close
         return next((s for s in socks if holds(s["local"], here)
-                     and inside(s, ("listen", "closesocket"))), None)
+                     and inside(s, ("listen", "closesocket", "close"))), None)
     return next((s for s in socks if s["peer"] == there and holds(s["local"], here)), None) or \
         next((s for s in socks if s.get("aim") == there and s["peer"] is None
               and s["opened"] <= at), None)
@@ -128,8 +128,8 @@ def socket_of(here, there, at, socks):
 
 
 # What a call itself puts on the wire; any other packet the system sends on its own.
-SENDS = {"connect": ("S",), "send": ("data",), "sendto": ("data",),
-         "shutdown": ("F", "R"), "closesocket": ("F", "R")}
+SENDS = {"connect": ("S",), "send": ("data",), "sendto": ("data",), "write": ("data",),
+         "shutdown": ("F", "R"), "closesocket": ("F", "R"), "close": ("F", "R")}
 
 
 def sent_by(p, sock, how, calls):
