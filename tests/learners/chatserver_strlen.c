@@ -1,4 +1,4 @@
-/* A learner's chat server with POSIX sockets, with two faults: it sends each line as
+/* A learner's chat server with POSIX sockets and write(), with two faults: it sends each line as
  * strlen bytes, not as a record of 140, and it never closes its sockets. */
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -35,7 +35,7 @@ int main(void)
             printf("\n> ");
             lu = fgets(texte, sizeof(texte), stdin) != NULL;
             if (lu) {
-                if (send(csock, texte, strlen(texte), 0) < 0)
+                if (write(csock, texte, strlen(texte)) < 0)
                     printf("/! Msg non envoy%c. V%crifer si le client est connect%c \n", 0x82, 0x82, 0x82);
                 else
                     printf("(Msg envoy%c)\n", 0x82);

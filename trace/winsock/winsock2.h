@@ -10,6 +10,7 @@
 #include "platform/winsock.hpp"
 
 #include <cstdlib>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <unistd.h>
 
