@@ -14,7 +14,8 @@
 // as it returned: slept=N, the thread's voluntary context switches during the call, and for
 // a socket its local= and peer= addresses and its TCP state=. A call that may wait (accept,
 // connect, a receive, a console read) is written as it begins, too, with "-" for END_NS: a
-// program ended while it waits has that call on its timeline.
+// program ended while it waits has that call on its timeline. Last, from= gives the return
+// addresses of up to three calls further out in the same object, where there are any.
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -145,6 +147,30 @@ int output()
     return out;
 }
 
+// The calls that led to CALLER, in its own object: a program built without optimisation
+// (a learner's, with -O0) calls the platform layer's functions out of line, so the line
+// of code that made a call is one or two frames further out.
+std::string callers(const void* caller, const void* base)
+{
+    void* frames[12];
+    const int n = backtrace(frames, 12);
+    int at = 0;
+    while (at < n && frames[at] != caller)
+        ++at;
+    std::string out;
+    for (int i = at + 1; i < n && i <= at + 3; ++i) {
+        Dl_info where{};
+        if (dladdr(frames[i], &where) == 0 || where.dli_fbase != base)
+            break;
+        char offset[32];
+        std::snprintf(offset, sizeof offset, "%s%lx", out.empty() ? " from=" : ",",
+                      reinterpret_cast<unsigned long>(frames[i]) -
+                          reinterpret_cast<unsigned long>(base));
+        out += offset;
+    }
+    return out;
+}
+
 // One line: a call that returned (END_NS its second reading), or that begins to wait
 // (END_NS "-"), so that a call the program never returns from is seen too.
 void write_line(long long start, const char* end, const char* name, long result, int error,
@@ -172,7 +198,7 @@ void write_line(long long start, const char* end, const char* name, long result,
     char head[5000];
     std::snprintf(head, sizeof head, "%lld %s %s %ld %d %s %lx ", start, end, name, result,
                   result < 0 ? error : 0, object, offset);
-    const std::string line = head + details + "\n";
+    const std::string line = head + details + callers(caller, where.dli_fbase) + "\n";
     ssize_t written = write(out, line.data(), line.size());
     (void)written;
 }
@@ -204,6 +230,14 @@ std::string fd_of(int fd)
 }
 
 } // namespace
+
+// A traced program writes to its console without a buffer, as to a console of Windows,
+// also where it is a pipe (scripts/trace's) or a terminal: a learner's program that never
+// flushes its output is seen as it writes. Ours set it so themselves.
+__attribute__((constructor)) static void console_unbuffered()
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
 
 #define CALLER __builtin_return_address(0)
 

@@ -21,8 +21,11 @@ learner_build() {
         # C compiled as C++: Winsock's names come from the layer's C++ header.
         compiler=(g++ -std=c++17 -x c++ -fpermissive -Wno-unknown-pragmas -I "$PWD/trace/winsock" -I "$PWD")
     fi
-    echo "build: ${compiler[*]} -g -O0 -o $built $file"
-    if ! "${compiler[@]}" -g -O0 -o "$built" "$file" -x none; then
+    # DWARF 4: in DWARF 5, this addr2line names the source for a function that a header
+    # defines (the layer's, called out of line at -O0), where its line is the header's.
+    compiler+=(-gdwarf-4)
+    echo "build: ${compiler[*]} -O0 -o $built $file"
+    if ! "${compiler[@]}" -O0 -o "$built" "$file" -x none; then
         echo "build: $file did not build: the compiler's reasons are above" >&2
         exit 1
     fi

@@ -17,7 +17,7 @@ from xml.sax.saxutils import escape, quoteattr
 
 from timeline.__main__ import main as timeline
 
-from .differ import differences, program_calls
+from .differ import differences, ports as ports_named, program_calls
 from .scenarios import CHARSET, PEER_PORT, PORT, SCENARIOS, SERVICE
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -68,9 +68,7 @@ def picture(role, out, name, title, seen, first):
     plans = []
     for who in ("ours", "yours"):
         calls, label = seen[who][1], seen[who][2]
-        ports = {PORT[service]} | {int(r["args"]["addr"].rpartition(":")[2]) for r in calls
-                                   if r["call"] in ("bind", "connect", "sendto")
-                                   and ":" in r["args"].get("addr", "-")}
+        ports = {PORT[service]} | set(ports_named(calls, side == "left"))
         plans.append({"name": who, "dir": f"{name}/{who}", side: [label], other: [],
                       f"{other}_title": "the checker", "peers": peers, "ports": sorted(ports),
                       "charset": CHARSET[service],

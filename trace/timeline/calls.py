@@ -115,13 +115,20 @@ def records(path):
     return out
 
 
+# The platform layer's own sources: a call made from there (out of line, in a program built
+# without optimisation) is shown at the line of the program that called the layer.
+LAYER = ("/platform/winsock.hpp", "/trace/winsock/")
+
+
 def where_in_main(raw):
     """Each record's source line: the outermost inlined frame of its return address less one
-    (the call instruction's own line). A program without debug information has no lines:
-    there the record names the function it was called from (file "", line 0)."""
+    (the call instruction's own line), or where that is in the platform layer, of the first
+    return address further out (from=) that is not. A program without debug information
+    has no lines: there the record names the function it was called from (file "", line 0)."""
     by_object = {}
     for r in raw:
-        by_object.setdefault(r["object"], set()).add(r["offset"])
+        r["from"] = [int(x, 16) for x in r["args"].pop("from", "").split(",") if x]
+        by_object.setdefault(r["object"], set()).update([r["offset"]] + r["from"])
     found = {}
     for obj, offsets in by_object.items():
         offsets = sorted(offsets)
@@ -141,7 +148,9 @@ def where_in_main(raw):
             file, _, number = last.rpartition(":")
             found[(obj, offset)] = (file, int(number) if number.isdigit() else 0, function)
     for r in raw:
-        r["file"], r["line"], r["function"] = found[(r["object"], r["offset"])]
+        places = [found[(r["object"], o)] for o in [r["offset"]] + r["from"]]
+        r["file"], r["line"], r["function"] = next(
+            (p for p in places if not any(layer in p[0] for layer in LAYER)), places[0])
         if r["file"] == "??" or r["line"] == 0:
             r["file"], r["line"] = "", 0
 

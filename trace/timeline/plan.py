@@ -5,8 +5,8 @@ python3 -m timeline.plan DIR
     writes DIR/exchanges.json for the programs that DIR/LABEL.started names: a program
     that made a stream socket is in the chat, one that made only datagram sockets in the
     time request (one that made none, by its name); one that bound or listened is its
-    server, on the left; the ports are the service's and every port that a program bound,
-    connected to or sent to."""
+    server, on the left; the ports are the service's, every port that a server bound and
+    every port that a client connected or sent to."""
 import json
 import os
 import sys
@@ -33,8 +33,10 @@ def plan(directory):
         ex = exchanges.setdefault(service, {"name": service, "title": title, "left": [],
                                             "right": [], "ports": {port}, "charset": charset})
         ex["left" if server else "right"].append(label)
+        # A server's own port, a client's server's: never a client's port that a server
+        # answers to.
         ex["ports"] |= {int(r["args"]["addr"].rpartition(":")[2]) for r in raw
-                        if r["call"] in ("bind", "connect", "sendto")
+                        if r["call"] in (("bind",) if server else ("connect", "sendto"))
                         and ":" in r["args"].get("addr", "-")}
     return [dict(ex, ports=sorted(ex["ports"])) for ex in exchanges.values()]
 
