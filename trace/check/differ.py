@@ -122,8 +122,8 @@ def differences(role, ours, yours, ours_calls, yours_calls):
     if ours["ended"] and not yours["ended"]:
         waiting = [r for r in yours_calls if r["end"] is None]
         where = f": it was still in {waiting[-1]['call']}()" if waiting else ""
-        out.append((f"hang: yours did not end within {END_S} s of its last input, where ours "
-                    f"ends{where}", (side, "never returned") if waiting else None))
+        out.append((f"hang: yours did not end within {END_S} s of the exchange's last step, "
+                    f"where ours ends{where}", (side, "never returned") if waiting else None))
     out += console(bytes.fromhex(ours["console"]), bytes.fromhex(yours["console"]), charset,
                    side, role == "chatclient")
     if service == "chat":

@@ -97,8 +97,14 @@ def play(role, name, out, label, recorder, command):
             seen["started"] = time.time()
             console = Reader(lambda n, fd=here: os.read(fd, n))
         elif kind == "connect":
+            # Once something listens (on whatever port): a program that listens elsewhere
+            # meets three refused connections on its page, not a hundred.
             deadline = time.time() + WAIT_S
-            while conn is None and time.time() < deadline and program.poll() is None:
+            while not listening_tcp_ports() and time.time() < deadline and program.poll() is None:
+                time.sleep(0.05)
+            tries = 3
+            while conn is None and tries > 0 and program.poll() is None:
+                tries -= 1
                 attempt = socket.socket()
                 attempt.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
                 attempt.bind(("127.0.0.1", PEER_PORT))
@@ -107,9 +113,9 @@ def play(role, name, out, label, recorder, command):
                     conn = attempt
                 except OSError:
                     attempt.close()
-                    time.sleep(0.05)
+                    time.sleep(0.1)
             if conn is None:
-                say(f"connect: nothing listened on port {CHAT_PORT} within {WAIT_S} s"
+                say(f"connect: refused on port {CHAT_PORT}"
                     f" (listening: {sorted(listening_tcp_ports()) or 'no port'})")
             else:
                 stream = Reader(conn.recv)

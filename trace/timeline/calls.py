@@ -220,8 +220,9 @@ def winsock_call(group, datagram, code=""):
         text = f"send({fd}, {a.get('len')} bytes)"
     elif name == "recv":
         text = f"recv({fd}, {a.get('len')})"
-    elif name == "sendto":
-        text = f"sendto({fd}, {a.get('len')} bytes, {a.get('addr')})"
+    elif name == "sendto":  # on a connected socket, to no address of its own
+        to = f", {a['addr']}" if a.get("addr", "-") != "-" else ""
+        text = f"sendto({fd}, {a.get('len')} bytes{to})"
     elif name == "recvfrom":
         text = f"recvfrom({fd}, {a.get('len')})"
     elif name == "shutdown":
