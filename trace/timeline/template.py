@@ -4,7 +4,7 @@ how it was measured."""
 PAGE = """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{title}</title>
 <style>
-body {{ font-family: sans-serif; margin: 0.5em 0.8em; max-width: 1366px; }}
+body {{ font-family: sans-serif; margin: 0.5em 0.3em; max-width: 1366px; }}
 p {{ max-width: 1300px; }}
 svg {{ font-family: monospace; font-size: 12px; }}
 .head {{ font: bold 15px sans-serif; }}
