@@ -47,7 +47,8 @@ def run_both(role, name, ours_dir, out, command):
         runs[who] = (folder, label_of(cmd), subprocess.Popen(
             private_network() + [sys.executable, "-m", "check.play", role, name, folder,
                                  label_of(cmd), f"{ours_dir}/libcalls.so", "--"] + cmd,
-            env=dict(os.environ, PYTHONPATH=f"{TOP}/trace")))
+            env=dict(os.environ, PYTHONPATH=f"{TOP}/trace",
+                     **({"SOCKETS_TP_CALLERS": "1"} if who == "yours" else {}))))
     seen = {}
     for who, (folder, label, process) in runs.items():
         process.wait()

@@ -4,7 +4,8 @@ python3 -m check.play ROLE SCENARIO OUT LABEL RECORDER -- COMMAND [ARGS...]
 
 brings the loopback up, captures it (OUT/wire.pcap), starts COMMAND with the recorder
 preloaded (OUT/LABEL.calls), plays the scenario's steps, and writes what was seen to
-OUT/seen.json: the console's bytes, what the peer received and when the program ended."""
+OUT/seen.json: the console's bytes, what the peer received, whether the program ended,
+and what the peer met on the way (steps)."""
 import json
 import os
 import pty
@@ -71,7 +72,7 @@ def play(role, name, out, label, recorder, command):
     capture = subprocess.Popen([sys.executable, f"{TOP}/trace/capture.py", "capture",
                                 f"{out}/wire.pcap"], stdout=subprocess.PIPE)
     capture.stdout.readline()
-    seen = {"steps": [], "received": b"", "answer": None, "request": None}
+    seen = {"steps": [], "received": "", "answer": None, "request": None}
     program = console = listener = conn = udp = None
 
     def say(text):
@@ -178,8 +179,7 @@ def play(role, name, out, label, recorder, command):
     capture.terminate()
     capture.wait()
     with open(f"{out}/seen.json", "w", encoding="utf-8") as f:
-        json.dump(dict(seen, received=seen["received"] if isinstance(seen["received"], str)
-                       else ""), f, indent=1)
+        json.dump(seen, f, indent=1)
 
 
 if __name__ == "__main__":
