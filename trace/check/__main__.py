@@ -7,6 +7,7 @@ python3 -m check ROLE OURS_DIR OUT [--junit FILE] -- COMMAND [ARGS...]
     beside the learner's, to OUT (timeline.html, ours.pcapng, yours.pcapng); exits 0 only
     when nothing differs."""
 import contextlib
+import functools
 import io
 import json
 import os
@@ -17,12 +18,15 @@ from xml.sax.saxutils import escape, quoteattr
 
 from timeline.__main__ import main as timeline
 
-from .differ import differences, ports as ports_named, program_calls
+from timeline.plan import named_ports
+
+from .differ import differences, program_calls
 from .scenarios import CHARSET, PEER_PORT, PORT, SCENARIOS, SERVICE
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
+@functools.cache
 def private_network():
     """The command that runs another in a network of its own, loopback only."""
     if subprocess.run(["unshare", "--user", "--map-root-user", "--net", "true"],
@@ -64,12 +68,12 @@ def picture(role, out, name, title, seen, first):
     peer = "the checker's " + ("client" if side == "left" else "server")
     steps = {s[0] for n, _, steps in SCENARIOS[role] if n == name for s in steps}
     port = PEER_PORT if side == "left" else PORT[service]
-    peers = {str(port): f"port {port}: {peer}, not traced"} if steps & {"listen", "bind", "connect",
-                                                           "request"} else {}
+    held = steps & {"listen", "bind", "connect", "request"}
+    peers = {str(port): f"port {port}: {peer}, not traced"} if held else {}
     plans = []
     for who in ("ours", "yours"):
         calls, label = seen[who][1], seen[who][2]
-        ports = {PORT[service]} | set(ports_named(calls, side == "left"))
+        ports = {PORT[service]} | set(named_ports(calls, side == "left"))
         plans.append({"name": who, "dir": f"{name}/{who}", side: [label], other: [],
                       f"{other}_title": "the checker", "peers": peers, "ports": sorted(ports),
                       "charset": CHARSET[service],

@@ -4,7 +4,8 @@ Each difference is (words, mark): what differs, as a learner reads it, and how t
 learner's row where it shows on the timeline (side, pattern), for the page of the first."""
 import re
 
-from timeline.calls import records
+from timeline.calls import is_console, records
+from timeline.plan import named_ports
 
 from .scenarios import END_S, RECORD, SERVICE
 
@@ -70,20 +71,9 @@ def console(ours, yours, charset, side, mask_dates):
 
 def program_calls(path):
     try:
-        return [r for r in records(path) if not (r["call"] in ("write", "read")
-                                                 and "fd" not in r["args"])]
+        return [r for r in records(path) if not is_console(r)]
     except OSError:
         return []
-
-
-def ports(calls, server):
-    """The ports the program names: a server's own, a client's server's."""
-    out = {}
-    for r in calls:
-        if r["call"] in (("bind",) if server else ("connect", "sendto")) \
-                and ":" in r["args"].get("addr", "-"):
-            out.setdefault(int(r["args"]["addr"].rpartition(":")[2]), r["call"])
-    return out
 
 
 def left_open(calls):
@@ -108,7 +98,7 @@ def differences(role, ours, yours, ours_calls, yours_calls):
     charset = "cp850" if service == "chat" else "latin-1"
     side = "left" if role.endswith("server") else "right"
     out = []
-    a, b = ports(ours_calls, side == "left"), ports(yours_calls, side == "left")
+    a, b = named_ports(ours_calls, side == "left"), named_ports(yours_calls, side == "left")
     for port, call in b.items():
         if port in a:
             continue

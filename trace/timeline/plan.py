@@ -16,6 +16,18 @@ from .calls import records
 SERVICES = {"chat": (1609, "Your chat", "cp850"), "time": (37, "Your time request", "latin-1")}
 
 
+def named_ports(raw, server):
+    """The ports a program names, each with the call that names it first: a server's own
+    (bind), a client's server's (connect, sendto); never a client's port that a server
+    answers to."""
+    out = {}
+    for r in raw:
+        if r["call"] in (("bind",) if server else ("connect", "sendto")) \
+                and ":" in r["args"].get("addr", "-"):
+            out.setdefault(int(r["args"]["addr"].rpartition(":")[2]), r["call"])
+    return out
+
+
 def plan(directory):
     exchanges = {}
     labels = sorted(f[:-len(".started")] for f in os.listdir(directory) if f.endswith(".started"))
@@ -33,11 +45,7 @@ def plan(directory):
         ex = exchanges.setdefault(service, {"name": service, "title": title, "left": [],
                                             "right": [], "ports": {port}, "charset": charset})
         ex["left" if server else "right"].append(label)
-        # A server's own port, a client's server's: never a client's port that a server
-        # answers to.
-        ex["ports"] |= {int(r["args"]["addr"].rpartition(":")[2]) for r in raw
-                        if r["call"] in (("bind",) if server else ("connect", "sendto"))
-                        and ":" in r["args"].get("addr", "-")}
+        ex["ports"] |= set(named_ports(raw, server))
     return [dict(ex, ports=sorted(ex["ports"])) for ex in exchanges.values()]
 
 
